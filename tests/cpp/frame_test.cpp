@@ -1,0 +1,268 @@
+// Checks of the call frame that Python code cannot reach: the fault report,
+// PanicException for caught and resumed faults, deferred releases, dropped
+// error recipes, the refusal of a negative ATTACH_COUNT, one-time cells and
+// the module's execution step run twice on one module object.
+//
+// Usage: frame_test SCENARIO. Each scenario prints "ok" and exits 0 when its
+// checks hold; the Python test suite runs each one and also reads stderr.
+#include <Python.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "frame/args.hpp"
+#include "frame/call.hpp"
+#include "frame/compat.hpp"
+#include "frame/error.hpp"
+#include "frame/fault.hpp"
+#include "frame/once.hpp"
+#include "module.hpp"
+
+namespace {
+
+int failures = 0;
+
+void check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stdout, "FAILED: %s\n", what);
+        ++failures;
+    }
+}
+
+std::string type_name_of_current_exception() {
+    PyObject* exception = PyErr_GetRaisedException();
+    if (exception == nullptr) return "<none>";
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exception));
+    PyObject* module = PyObject_GetAttrString(type, "__module__");
+    PyObject* qualname = PyObject_GetAttrString(type, "__qualname__");
+    std::string name = std::string(module ? PyUnicode_AsUTF8(module) : "?") + "." +
+                       (qualname ? PyUnicode_AsUTF8(qualname) : "?");
+    Py_XDECREF(module);
+    Py_XDECREF(qualname);
+    PyErr_SetRaisedException(exception);
+    return name;
+}
+
+// The args of the current exception as a Python repr, clearing it.
+std::string take_exception_args_repr() {
+    PyObject* exception = PyErr_GetRaisedException();
+    if (exception == nullptr) return "<none>";
+    PyObject* args = PyObject_GetAttrString(exception, "args");
+    PyObject* repr = args ? PyObject_Repr(args) : nullptr;
+    std::string text = repr ? PyUnicode_AsUTF8(repr) : "<error>";
+    Py_XDECREF(repr);
+    Py_XDECREF(args);
+    Py_DECREF(exception);
+    PyErr_Clear();
+    return text;
+}
+
+PyObject* run_python(const char* code) {
+    PyObject* globals = PyDict_New();
+    PyDict_SetItemString(globals, "__builtins__", PyEval_GetBuiltins());
+    PyObject* result = PyRun_String(code, Py_file_input, globals, globals);
+    if (result == nullptr) PyErr_Print();
+    Py_XDECREF(result);
+    return globals;
+}
+
+std::function<pelm::CallOutcome()> current_body;
+
+pelm::CallOutcome test_wrapper(PyObject* const*, Py_ssize_t, PyObject*) { return current_body(); }
+
+// Runs `body` through the frame, as a function call would.
+PyObject* call_through_frame(std::function<pelm::CallOutcome()> body) {
+    current_body = std::move(body);
+    return pelm::guarded_call(&test_wrapper, nullptr, 0, nullptr);
+}
+
+void fault_report() {
+    for (int i = 0; i < 2; ++i) {
+        PyObject* result =
+            call_through_frame([]() -> pelm::CallOutcome { pelm::fault("frame test fault"); });
+        check(result == nullptr, "a fault gives a null result");
+        check(type_name_of_current_exception() == "pyo3_runtime.PanicException",
+              "a fault raises pyo3_runtime.PanicException");
+        check(take_exception_args_repr() == "('frame test fault',)",
+              "the exception's args hold the message");
+        check(pelm::ATTACH_COUNT == 0, "ATTACH_COUNT is back at 0 after a fault");
+    }
+    PyObject* base = reinterpret_cast<PyObject*>(PyExc_BaseException);
+    PyObject* exception = PyErr_GetRaisedException();
+    check(exception == nullptr, "no exception left behind");
+    check(PyObject_IsSubclass(pelm::panic_exception_type(), base) == 1,
+          "PanicException derives from BaseException");
+    check(PyObject_IsSubclass(pelm::panic_exception_type(), PyExc_Exception) == 0,
+          "PanicException does not derive from Exception");
+}
+
+void panic_resumed() {
+    PyObject* globals = run_python(
+        "def raise_panic(kind):\n"
+        "    raise kind('raised from Python')\n");
+    PyObject* raise_panic = PyDict_GetItemString(globals, "raise_panic");
+    PyObject* result = call_through_frame([raise_panic]() -> pelm::CallOutcome {
+        pelm::OwnedRef returned = pelm::OwnedRef::steal(
+            PyObject_CallOneArg(raise_panic, pelm::panic_exception_type()));
+        if (!returned) return pelm::taken_error();
+        return returned;
+    });
+    check(result == nullptr, "a resumed fault gives a null result");
+    check(type_name_of_current_exception() == "pyo3_runtime.PanicException",
+          "a resumed fault raises PanicException");
+    check(take_exception_args_repr() == "('raised from Python',)",
+          "the new PanicException carries the text of the first");
+    Py_DECREF(globals);
+}
+
+void pending_releases_drained() {
+    PyObject* object = PyList_New(0);
+    Py_INCREF(object);  // the test's own reference
+    Py_ssize_t before = Py_REFCNT(object);
+    {
+        // A release while detached is queued, not performed.
+        pelm::OwnedRef owned = pelm::OwnedRef::new_ref(object);
+        check(Py_REFCNT(object) == before + 1, "new_ref adds a reference");
+        pelm::ATTACH_COUNT = 0;
+        owned.reset();
+    }
+    check(Py_REFCNT(object) == before + 1, "a detached release is deferred");
+    PyObject* result = call_through_frame([] { return pelm::CallOutcome(pelm::none_object()); });
+    Py_XDECREF(result);
+    check(Py_REFCNT(object) == before, "the next call drains the deferred release");
+    Py_DECREF(object);
+    Py_DECREF(object);
+}
+
+bool panic_type_exists() {
+    PyObject* globals = run_python(
+        "found = any(c.__module__ == 'pyo3_runtime' for c in BaseException.__subclasses__())\n");
+    bool found = PyDict_GetItemString(globals, "found") == Py_True;
+    Py_DECREF(globals);
+    return found;
+}
+
+void dropped_recipes() {
+    pelm::ATTACH_COUNT = 1;  // as inside a call: releases happen at once
+    PyObject* object = PyLong_FromLong(123456789);
+    Py_ssize_t before = Py_REFCNT(object);
+    {
+        pelm::PyErr mismatch = pelm::type_mismatch_error(pelm::BorrowedRef(object), &PyUnicode_Type);
+        check(Py_REFCNT(object) == before + 1, "the recipe holds the object");
+        check(mismatch.is_recipe(), "a type mismatch starts as a recipe");
+        pelm::PyErr panic = pelm::panic_error(pelm::OwnedText("never raised"));
+        pelm::drop_error(std::move(panic));
+        pelm::drop_error(std::move(mismatch));
+    }
+    check(Py_REFCNT(object) == before, "dropping the recipe releases the object");
+    check(!panic_type_exists(), "a dropped fault recipe never made the PanicException type");
+    Py_DECREF(object);
+    pelm::ATTACH_COUNT = 0;
+}
+
+void negative_attach_refused() {
+    pelm::ATTACH_COUNT = -1;
+    call_through_frame([] { return pelm::CallOutcome(pelm::none_object()); });
+    check(false, "a negative ATTACH_COUNT must end the process");
+}
+
+pelm::LazyCell<int> POISONED_CELL;
+
+void lazy_cell_poisoning() {
+    int builds = 0;
+    auto failing_build = [&]() -> int {
+        ++builds;
+        pelm::fault("the build failed");
+    };
+    for (const char* expected : {"('the build failed',)",
+                                 "('Lazy instance has previously been poisoned',)",
+                                 "('Lazy instance has previously been poisoned',)"}) {
+        PyObject* result = call_through_frame([&]() -> pelm::CallOutcome {
+            POISONED_CELL.get(failing_build);
+            return pelm::none_object();
+        });
+        check(result == nullptr, "a poisoned cell fails the call");
+        check(take_exception_args_repr() == expected, expected);
+    }
+    check(builds == 1, "a failed build is never tried again");
+
+    pelm::LazyCell<int, pelm::OnFailure::Retry> retried;
+    int attempts = 0;
+    for (int i = 0; i < 2; ++i) {
+        try {
+            retried.get([&]() -> int {
+                ++attempts;
+                pelm::fault("retry me");
+            });
+        } catch (const pelm::InternalFault&) {
+        }
+    }
+    check(attempts == 2, "a retrying cell builds again after a failure");
+    check(retried.get([] { return 7; }) == 7 && retried.built(), "a retrying cell builds at last");
+}
+
+void module_exec_twice() {
+    PyObject* module = PyModule_New("exec_twice");
+    check(pelm::module_exec(module) == 0, "the first execution step succeeds");
+    PyObject* first_parse = PyObject_GetAttrString(module, "parse");
+    check(pelm::module_exec(module) == 0, "the second execution step succeeds");
+    PyObject* second_parse = PyObject_GetAttrString(module, "parse");
+    check(first_parse != second_parse, "the second step makes new function objects");
+    PyObject* all = PyObject_GetAttrString(module, "__all__");
+    check(all != nullptr && PyList_Check(all) && PyList_GET_SIZE(all) == 20,
+          "__all__ holds each name twice");
+    if (all != nullptr && PyList_Check(all) && PyList_GET_SIZE(all) == 20) {
+        for (Py_ssize_t i = 0; i < 10; ++i) {
+            check(PyObject_RichCompareBool(PyList_GET_ITEM(all, i), PyList_GET_ITEM(all, i + 10),
+                                           Py_EQ) == 1,
+                  "the names repeat in the same order");
+        }
+    }
+    PyObject* module_name = PyObject_GetAttrString(second_parse, "__module__");
+    check(module_name != nullptr && PyUnicode_EqualToUTF8AndSize(module_name, "exec_twice", 10),
+          "__module__ is the module's name");
+    Py_XDECREF(module_name);
+    Py_XDECREF(all);
+    Py_XDECREF(first_parse);
+    Py_XDECREF(second_parse);
+
+    PyObject* not_module = PyLong_FromLong(5);
+    check(pelm::module_exec(not_module) == -1, "the step refuses a non-module");
+    check(take_exception_args_repr() == "(\"'int' object is not an instance of 'module'\",)",
+          "the refusal names 'module'");
+    Py_DECREF(not_module);
+    Py_DECREF(module);
+}
+
+const std::map<std::string, void (*)()> scenarios = {
+    {"fault_report", fault_report},
+    {"panic_resumed", panic_resumed},
+    {"pending_releases_drained", pending_releases_drained},
+    {"dropped_recipes", dropped_recipes},
+    {"negative_attach_refused", negative_attach_refused},
+    {"lazy_cell_poisoning", lazy_cell_poisoning},
+    {"module_exec_twice", module_exec_twice},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2 || scenarios.count(argv[1]) == 0) {
+        std::fprintf(stderr, "usage: frame_test SCENARIO\nscenarios:");
+        for (const auto& [name, run] : scenarios) std::fprintf(stderr, " %s", name.c_str());
+        std::fprintf(stderr, "\n");
+        return 2;
+    }
+    Py_Initialize();
+    scenarios.at(argv[1])();
+    if (PyErr_Occurred()) {
+        PyErr_Print();
+        check(false, "no exception may be left set");
+    }
+    if (failures == 0) std::printf("ok\n");
+    std::fflush(stdout);
+    return failures == 0 ? 0 : 1;
+}
