@@ -21,7 +21,7 @@ static_assert(method_flags == 0xa2);
 
 template <Wrapper W>
 PyCFunction entry_of() {
-    _PyCFunctionFastWithKeywords entry = &fastcall_entry<W>;
+    PyObject* (*entry)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) = &fastcall_entry<W>;
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(entry));
 }
 

@@ -51,6 +51,17 @@ PyErr type_mismatch_error_from_owned(OwnedRef object, PyTypeObject* expected);
 
 // The UTF-8 text of a str (or str subclass) argument, borrowed from the str.
 Result<BorrowedText> extract_borrowed_text(BorrowedRef object);
+
+// The same, for the common case of an ASCII str, which is its own UTF-8 form:
+// no call into the interpreter. Falls back to extract_borrowed_text.
+inline Result<BorrowedText> extract_borrowed_text_fast(BorrowedRef object) {
+    PyObject* str = object.get();
+    if (PyUnicode_Check(str) && PyUnicode_IS_COMPACT_ASCII(str)) {
+        return BorrowedText(static_cast<const char*>(PyUnicode_DATA(str)),
+                            static_cast<size_t>(PyUnicode_GET_LENGTH(str)));
+    }
+    return extract_borrowed_text(object);
+}
 // The same text copied into a new OwnedText.
 Result<OwnedText> extract_owned_text(BorrowedRef object);
 
@@ -77,10 +88,13 @@ template <class Body>
 CallOutcome call_with_text_argument(const ArgumentTable& table, PyObject* const* args,
                                     Py_ssize_t nargs, PyObject* kwnames, Body&& body) {
     PyObject* slots[1] = {nullptr};
-    if (Result<void> bound = bind_fastcall_arguments(table, args, nargs, kwnames, slots); !bound) {
+    if (nargs == 1 && kwnames == nullptr) {
+        slots[0] = args[0];
+    } else if (Result<void> bound = bind_fastcall_arguments(table, args, nargs, kwnames, slots);
+               !bound) {
         return bound.take_error();
     }
-    Result<BorrowedText> text = extract_borrowed_text(BorrowedRef(slots[0]));
+    Result<BorrowedText> text = extract_borrowed_text_fast(BorrowedRef(slots[0]));
     if (!text) return annotate_argument_error(table.positional_names[0], text.take_error());
     return body(*text);
 }

@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+#include <new>
+
 #include "frame/compat.hpp"
 #include "frame/fault.hpp"
 #include "frame/once.hpp"
@@ -178,9 +181,27 @@ std::pair<OwnedRef, OwnedRef> ErrorRecipe::run() && {
 
 // --- PyErr -------------------------------------------------------------------
 
+PyErr::PyErr(ErrorRecipe recipe) {
+    void* memory = checked_malloc(sizeof(ErrorRecipe));
+    recipe_ = ::new (memory) ErrorRecipe(std::move(recipe));
+}
+
+void PyErr::destroy_recipe() noexcept {
+    if (recipe_ == nullptr) return;
+    recipe_->~ErrorRecipe();
+    std::free(recipe_);
+    recipe_ = nullptr;
+}
+
+ErrorRecipe PyErr::take_recipe() noexcept {
+    ErrorRecipe recipe = std::move(*recipe_);
+    destroy_recipe();
+    return recipe;
+}
+
 void raise_in_interpreter(PyErr error) {
-    if (error.recipe_) {
-        raise_recipe(std::move(*error.recipe_));
+    if (error.recipe_ != nullptr) {
+        raise_recipe(error.take_recipe());
     } else if (error.exception_) {
         PyErr_SetRaisedException(error.exception_.release());
     } else {
@@ -190,17 +211,15 @@ void raise_in_interpreter(PyErr error) {
 
 PyObject* normalize_error(PyErr& error) {
     if (error.exception_) return error.exception_.get();
-    if (error.turning_thread_ == std::this_thread::get_id()) {
-        fault("Re-entrant normalization of PyErrState detected");
-    }
+    // The recipe leaves the error before it runs, so an error met again while
+    // its recipe runs holds neither state.
+    if (error.recipe_ == nullptr) fault("Cannot normalize a PyErr while already normalizing it.");
+    ErrorRecipe recipe = error.take_recipe();
+
     // Turning the recipe into its object runs with the global lock released
     // and then taken through the thread-state API, as when the error is
     // raised from a thread that is not attached.
     DetachedScope detached;
-    error.turning_thread_ = std::this_thread::get_id();
-    if (!error.recipe_) fault("Cannot normalize a PyErr while already normalizing it.");
-    ErrorRecipe recipe = std::move(*error.recipe_);
-    error.recipe_.reset();
     if (Py_IsFinalizing()) fault("Cannot attach to the Python interpreter while it is finalizing.");
 
     struct GilStateScope {
@@ -218,7 +237,6 @@ PyObject* normalize_error(PyErr& error) {
         if (exception == nullptr) fault("exception missing after writing to the interpreter");
         error.exception_ = OwnedRef::steal(exception);
     }
-    error.turning_thread_.reset();
     detached.reattach();
     return error.exception_.get();
 }

@@ -13,7 +13,6 @@
 #include <optional>
 #include <source_location>
 #include <string_view>
-#include <thread>
 #include <utility>
 
 #include "frame/refs.hpp"
@@ -61,26 +60,38 @@ private:
 
 class PyErr {
 public:
-    explicit PyErr(ErrorRecipe recipe) noexcept : recipe_(std::move(recipe)) {}
+    // Keeps the recipe in memory of its own, so that a PyErr stays two words
+    // wide on the success paths of the Results that carry it.
+    explicit PyErr(ErrorRecipe recipe);
     // Takes over an exception object (a BaseException instance).
     static PyErr from_exception(OwnedRef exception) noexcept { return PyErr(std::move(exception)); }
 
-    PyErr(PyErr&&) noexcept = default;
-    PyErr& operator=(PyErr&&) noexcept = default;
+    PyErr(PyErr&& other) noexcept
+        : exception_(std::move(other.exception_)), recipe_(std::exchange(other.recipe_, nullptr)) {}
+    PyErr& operator=(PyErr&& other) noexcept {
+        PyErr old(std::move(*this));
+        exception_ = std::move(other.exception_);
+        recipe_ = std::exchange(other.recipe_, nullptr);
+        return *this;
+    }
+    ~PyErr() { destroy_recipe(); }
 
-    bool is_recipe() const noexcept { return recipe_.has_value(); }
+    bool is_recipe() const noexcept { return recipe_ != nullptr; }
     // The exception object when the error already holds one, else null.
     PyObject* exception() const noexcept { return exception_.get(); }
 
 private:
     explicit PyErr(OwnedRef exception) noexcept : exception_(std::move(exception)) {}
+    void destroy_recipe() noexcept;
+    ErrorRecipe take_recipe() noexcept;
 
     friend void raise_in_interpreter(PyErr error);
     friend PyObject* normalize_error(PyErr& error);
 
-    std::optional<ErrorRecipe> recipe_;
     OwnedRef exception_;
-    std::optional<std::thread::id> turning_thread_;
+    // Owned; null once the recipe has been run or when the error holds an
+    // exception object.
+    ErrorRecipe* recipe_ = nullptr;
 };
 
 // Sets the error as the interpreter's current exception. Consumes it.
