@@ -1,0 +1,83 @@
+// collapse(*args): nested lists and tuples flattened into one new list.
+//
+// The walk is depth-first and pre-order, left to right: each argument is
+// flattened completely before the next, and a container's items take its
+// place in order. Lists, tuples and their subclasses are opened through their
+// stored items, so no method of theirs is called; every other object is a
+// leaf and goes into the result as the caller's own object.
+//
+// No Python code runs during the walk, so the items are read straight from
+// the containers' storage: a fetch by index cannot fail and nothing is ever
+// skipped. A container that holds itself, directly or through other
+// containers, has no finite flattening; meeting one of the containers that
+// is still being opened ends the call with ValueError.
+#include <Python.h>
+
+#include <utility>
+
+#include "argument_tables.hpp"
+#include "frame/args.hpp"
+#include "frame/error.hpp"
+#include "functions.hpp"
+#include "iter/container_path.hpp"
+
+namespace pelm {
+namespace {
+
+constexpr unsigned long container_flags = Py_TPFLAGS_LIST_SUBCLASS | Py_TPFLAGS_TUPLE_SUBCLASS;
+
+bool is_container(PyObject* object) noexcept {
+    return (Py_TYPE(object)->tp_flags & container_flags) != 0;
+}
+
+PyErr circular_reference_error() noexcept {
+    return PyErr(ErrorRecipe::fixed_text(PyExc_ValueError, "Circular reference detected"));
+}
+
+// The leaves of `args` (a tuple) in walk order, each as a new reference.
+Result<OwnedRefVec> collect_leaves(PyObject* args) {
+    OwnedRefVec leaves;
+    iter::ContainerPath path(args);
+    while (!path.empty()) {
+        iter::ContainerPath::Link& link = path.innermost();
+        PyObject* container = nullptr;
+        Py_ssize_t next = link.next;
+        while (next < link.size) {
+            PyObject* item = link.items[next++];
+            if (is_container(item)) {
+                container = item;
+                break;
+            }
+            leaves.push_back(OwnedRef::new_ref(item));
+        }
+        link.next = next;
+        if (container == nullptr) {
+            path.leave();
+        } else if (!path.enter(container)) {  // `link` is not used past this point
+            return circular_reference_error();
+        }
+    }
+    return leaves;
+}
+
+}  // namespace
+
+CallOutcome collapse_wrapper(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    OwnedRef arguments = made_object(PyTuple_New(nargs));
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        PyTuple_SET_ITEM(arguments.get(), i, Py_NewRef(args[i]));
+    }
+    if (kwnames != nullptr) {
+        // collapse names no parameter, so the first keyword is refused.
+        if (Result<void> matched =
+                match_keyword_arguments(tables::collapse, kwnames, args + nargs, {});
+            !matched) {
+            return matched.take_error();
+        }
+    }
+    Result<OwnedRefVec> leaves = collect_leaves(arguments.get());
+    if (!leaves) return leaves.take_error();
+    return list_from_owned_refs(std::move(*leaves));
+}
+
+}  // namespace pelm
