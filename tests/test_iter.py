@@ -458,6 +458,8 @@ def test_backfill_iterdict_keys_are_new_plain_strs():
     result = pelm.backfill_iterdict(rows)
     assert entries(result) == [[(key, 1)], [(key, 1)], [(key, 2)]]
     assert all(type(k) is str and k is not key for d in result for k in d)
+    # Every store gets a key object of its own, back-filled stores included.
+    assert len({id(k) for d in result for k in d}) == 3
 
 
 def backfill_iterdict_model(rows):
