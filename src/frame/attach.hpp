@@ -12,7 +12,10 @@
 
 namespace pelm {
 
-inline thread_local std::intptr_t ATTACH_COUNT = 0;
+// Read on every release of a reference, so it uses the initial-exec model: one
+// load from the thread pointer instead of a call that finds the module's
+// thread-local block.
+[[gnu::tls_model("initial-exec")]] inline thread_local std::intptr_t ATTACH_COUNT = 0;
 
 // Decrements every object whose release was put off while its thread was
 // detached. Cheap when nothing was ever deferred.
