@@ -12,6 +12,7 @@ import time
 import pytest
 
 import pelm
+from guarded import GuardedDict, GuardedList, GuardedTuple
 
 
 def assert_no_leak(call, *objects, rounds=300):
@@ -29,50 +30,6 @@ def assert_no_leak(call, *objects, rounds=300):
 def assert_type_error(excinfo, text, note):
     assert str(excinfo.value) == text
     assert getattr(excinfo.value, "__notes__", []) == ([note] if note else [])
-
-
-class GuardedList(list):
-    """A list whose own access methods must never be used."""
-
-    def __len__(self):
-        raise AssertionError("__len__ called")
-
-    def __iter__(self):
-        raise AssertionError("__iter__ called")
-
-    def __getitem__(self, index):
-        raise AssertionError("__getitem__ called")
-
-
-class GuardedTuple(tuple):
-    def __len__(self):
-        raise AssertionError("__len__ called")
-
-    def __iter__(self):
-        raise AssertionError("__iter__ called")
-
-    def __getitem__(self, index):
-        raise AssertionError("__getitem__ called")
-
-
-class GuardedDict(dict):
-    def __len__(self):
-        raise AssertionError("__len__ called")
-
-    def __iter__(self):
-        raise AssertionError("__iter__ called")
-
-    def __getitem__(self, key):
-        raise AssertionError("__getitem__ called")
-
-    def keys(self):
-        raise AssertionError("keys called")
-
-    def items(self):
-        raise AssertionError("items called")
-
-    def values(self):
-        raise AssertionError("values called")
 
 
 class Key(str):

@@ -8,6 +8,7 @@ import sys
 import pytest
 
 import pelm
+from guarded import GuardedList
 
 
 def assert_no_leak(call, *objects, rounds=300):
@@ -45,17 +46,6 @@ class EqRaises:
         raise ValueError("no comparison")
 
     __hash__ = object.__hash__
-
-
-class GuardedList(list):
-    def __len__(self):
-        raise AssertionError("__len__ called")
-
-    def __iter__(self):
-        raise AssertionError("__iter__ called")
-
-    def __getitem__(self, index):
-        raise AssertionError("__getitem__ called")
 
 
 NAN = float("nan")

@@ -29,28 +29,9 @@ bool is_numpy_bool_type(PyTypeObject* type) {
     return name_equals(name.get(), "bool_") || name_equals(name.get(), "bool");
 }
 
-// str() of an object for a message. When str() fails, the failure is written
-// as unraisable and the object is named by its type.
-OwnedText display_text(PyObject* object) {
-    if (const OwnedRef text = OwnedRef::steal(PyObject_Str(object))) return lossy_text(text.get());
-    if (PyObject* pending = PyErr_GetRaisedException()) {
-        PyErr_SetRaisedException(pending);
-        PyErr_WriteUnraisable(object);
-    }
-    const OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(object)));
-    if (!type_name) {
-        discard_raised_exception();
-        return OwnedText("<unprintable object>");
-    }
-    OwnedText text("<unprintable ");
-    text += lossy_text(type_name.get());
-    text += " object>";
-    return text;
-}
-
 PyErr no_bool_conversion_error(PyTypeObject* type) {
     OwnedText text("object of type '");
-    text += display_text(reinterpret_cast<PyObject*>(type));
+    text += object_display_text(reinterpret_cast<PyObject*>(type));
     text += "' does not define a '__bool__' conversion";
     return PyErr(ErrorRecipe::built_text(std::move(text)));
 }

@@ -58,9 +58,11 @@ PyErr missing_required(const ArgumentTable& table, std::span<PyObject*> slots) {
     return argument_error(std::move(text));
 }
 
+}  // namespace
+
 // str() of an object for an error message; an object whose str() fails is
 // reported as unraisable and named by its type.
-OwnedText display_text(PyObject* object) {
+OwnedText object_display_text(PyObject* object) {
     if (OwnedRef str = OwnedRef::steal(PyObject_Str(object))) return lossy_text(str.get());
     if (PyObject* pending = PyErr_GetRaisedException()) {
         PyErr_SetRaisedException(pending);
@@ -76,8 +78,6 @@ OwnedText display_text(PyObject* object) {
     text += " object>";
     return text;
 }
-
-}  // namespace
 
 Result<void> bind_fastcall_arguments(const ArgumentTable& table, PyObject* const* args,
                                      Py_ssize_t nargs, PyObject* kwnames,
@@ -124,7 +124,7 @@ Result<void> match_keyword_arguments(const ArgumentTable& table, PyObject* kwnam
         if (found == table.positional_names.size()) {
             OwnedText message = full_name(table);
             message += " got an unexpected keyword argument '";
-            message += display_text(name);
+            message += object_display_text(name);
             message += "'";
             return argument_error(std::move(message));
         }

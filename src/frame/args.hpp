@@ -65,6 +65,11 @@ inline Result<BorrowedText> extract_borrowed_text_fast(BorrowedRef object) {
 // The same text copied into a new OwnedText.
 Result<OwnedText> extract_owned_text(BorrowedRef object);
 
+// str() of an object for an error message. When str() fails, the failure is
+// written as unraisable and the text is "<unprintable T object>" with the
+// name of the object's type ("<unprintable object>" without one).
+OwnedText object_display_text(PyObject* object);
+
 // Type tests by the flags of the core types: each accepts subclasses.
 inline bool is_str(PyObject* object) noexcept { return PyUnicode_Check(object); }
 inline bool is_list(PyObject* object) noexcept { return PyList_Check(object); }
