@@ -323,13 +323,17 @@ def test_failed_sequence_lookup_is_a_fault_and_is_retried():
             print(e.args[0])
         else:
             print("no fault")
-        sys.modules["collections.abc"] = saved
+        if saved is None:
+            del sys.modules["collections.abc"]
+        else:
+            sys.modules["collections.abc"] = saved
         print(pelm.multikeysort([{"a": 2}, {"a": 1}], {"a"}))
         """)
     done = subprocess.run(
         [sys.executable, "-c", script], capture_output=True, text=True, timeout=60
     )
     lines = done.stdout.splitlines()
+    assert len(lines) == 3, done.stdout + done.stderr
     assert lines[0] == "pyo3_runtime PanicException"
     assert lines[1].startswith("called `Result::unwrap()` on an `Err` value: ")
     assert "ModuleNotFoundError" in lines[1] or "ImportError" in lines[1]
