@@ -204,7 +204,7 @@ def identifier_rows(pelm) -> list[dict]:
 
 def fraction_rows(pelm) -> list[dict]:
     texts = fraction_texts()
-    return [
+    rows = [
         _row(
             "sanitize_vulgar_string",
             impl,
@@ -216,6 +216,16 @@ def fraction_rows(pelm) -> list[dict]:
             ("re.sub + unicodedata", python_sanitize_vulgar_string),
         )
     ]
+    # The texts without fractions, against the str.lower floor on the same texts.
+    plain = [text for text in texts if pelm.sanitize_vulgar_string(text) == text]
+    rows += [
+        _row("sanitize, texts without fractions", impl, best_ns(_per_item(function), plain), len(plain))
+        for impl, function in (
+            ("pelm", pelm.sanitize_vulgar_string),
+            ("str.lower floor", str.lower),
+        )
+    ]
+    return rows
 
 
 def linearity_rows(pelm) -> list[dict]:

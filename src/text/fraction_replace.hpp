@@ -1,6 +1,7 @@
 // Replacement of vulgar fraction characters by decimal numbers.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "frame/text.hpp"
@@ -15,6 +16,8 @@ namespace pelm::text {
 //     the text ("ab½" -> "ab 0.5", "½" -> "0.5").
 // White space between digits and fraction, or before a fraction without
 // digits, is part of the match and goes with it.
-OwnedText sanitize_vulgar_string(std::string_view utf8);
+// Nothing when the text holds no fraction, so that the caller can use the
+// text as it stands.
+std::optional<OwnedText> sanitize_vulgar_string(std::string_view utf8);
 
 }  // namespace pelm::text

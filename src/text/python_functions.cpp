@@ -28,7 +28,8 @@ CallOutcome sanitize_vulgar_string_wrapper(PyObject* const* args, Py_ssize_t nar
                                            PyObject* kwnames) {
     return call_with_text_argument(tables::sanitize_vulgar_string, args, nargs, kwnames,
                                    [](BorrowedText text) -> CallOutcome {
-        return new_str(view(text::sanitize_vulgar_string(text)));
+        std::optional<OwnedText> replaced = text::sanitize_vulgar_string(text);
+        return new_str(replaced ? view(*replaced) : text);
     });
 }
 
