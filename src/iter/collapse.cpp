@@ -13,6 +13,7 @@
 // is still being opened ends the call with ValueError.
 #include <Python.h>
 
+#include <cstring>
 #include <utility>
 
 #include "argument_tables.hpp"
@@ -30,25 +31,60 @@ bool is_container(PyObject* object) noexcept {
     return (Py_TYPE(object)->tp_flags & container_flags) != 0;
 }
 
+constexpr Py_ssize_t prefetch_distance = 4;
+
 PyErr circular_reference_error() noexcept {
     return PyErr(ErrorRecipe::fixed_text(PyExc_ValueError, "Circular reference detected"));
 }
 
-// The leaves of `args` (a tuple) in walk order, each as a new reference.
-Result<OwnedRefVec> collect_leaves(PyObject* args) {
-    OwnedRefVec leaves;
+// Leaves gathered for the result, each holding a new reference. Plain
+// pointers let the vector grow by copying memory; the references are handed
+// to the result list, or released if the walk fails.
+class LeafRefs {
+public:
+    LeafRefs() = default;
+    LeafRefs(LeafRefs&&) noexcept = default;
+    LeafRefs& operator=(LeafRefs&&) noexcept = default;
+    ~LeafRefs() {
+        for (PyObject* leaf : leaves_) release_owned_ref(leaf);
+    }
+
+    // Takes the reference while the leaf's header is at hand.
+    void add(PyObject* leaf) { leaves_.push_back(Py_NewRef(leaf)); }
+
+    // A new list that takes over every reference.
+    OwnedRef into_list() && {
+        OwnedRef list = made_object(PyList_New(static_cast<Py_ssize_t>(leaves_.size())));
+        std::memcpy(reinterpret_cast<PyListObject*>(list.get())->ob_item, leaves_.data(),
+                    leaves_.size() * sizeof(PyObject*));
+        leaves_.clear();
+        return list;
+    }
+
+private:
+    Vector<PyObject*> leaves_;
+};
+
+// The leaves of `args` (a tuple) in walk order.
+Result<LeafRefs> collect_leaves(PyObject* args) {
+    LeafRefs leaves;
     iter::ContainerPath path(args);
     while (!path.empty()) {
         iter::ContainerPath::Link& link = path.innermost();
         PyObject* container = nullptr;
         Py_ssize_t next = link.next;
+        // The items lie scattered in memory, and reading each one's type
+        // waits on memory: ask for the header of the item a few places ahead.
         while (next < link.size) {
+            if (next + prefetch_distance < link.size) {
+                __builtin_prefetch(link.items[next + prefetch_distance]);
+            }
             PyObject* item = link.items[next++];
             if (is_container(item)) {
                 container = item;
                 break;
             }
-            leaves.push_back(OwnedRef::new_ref(item));
+            leaves.add(item);
         }
         link.next = next;
         if (container == nullptr) {
@@ -75,9 +111,10 @@ CallOutcome collapse_wrapper(PyObject* const* args, Py_ssize_t nargs, PyObject* 
             return matched.take_error();
         }
     }
-    Result<OwnedRefVec> leaves = collect_leaves(arguments.get());
+    Result<LeafRefs> leaves = collect_leaves(arguments.get());
     if (!leaves) return leaves.take_error();
-    return list_from_owned_refs(std::move(*leaves));
+    // Made at its final size, holding the references the walk took.
+    return std::move(*leaves).into_list();
 }
 
 }  // namespace pelm
