@@ -55,11 +55,19 @@ private:
     Py_ssize_t remaining_;
 };
 
-// A new plain str equal to `text_key`, a str that this call made itself:
-// every store into a result dict gets a key object of its own. Copying the
-// str's storage spares decoding its UTF-8 text again.
+// A new plain str equal to `text_key`, a str that this call made from a key's
+// text: every store into a result dict makes its key anew from the text, as
+// PyUnicode_FromStringAndSize would. Copying the str's storage spares
+// decoding the UTF-8 text again.
 OwnedRef copy_of_key(PyObject* text_key) {
     const Py_ssize_t length = PyUnicode_GET_LENGTH(text_key);
+    if (length <= 1) {
+        // For these texts the interpreter hands out its shared str objects.
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(text_key, &size);
+        if (utf8 == nullptr) fail_null_object();
+        return made_object(PyUnicode_FromStringAndSize(utf8, size));
+    }
     const int kind = PyUnicode_KIND(text_key);
     const Py_UCS4 max_char = PyUnicode_IS_ASCII(text_key)  ? 0x7F
                              : kind == PyUnicode_1BYTE_KIND ? 0xFF
