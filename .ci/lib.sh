@@ -162,5 +162,11 @@ print_summary() {
         fi
     done
     printf '%-8s %-12s %8s\n' total "$([[ $CI_RC == 0 ]] && echo PASS || echo FAIL)" "$total"
+    echo
+    echo "reliability figures:"
+    cat "$CACHE"/logs/*.pytest.log 2>/dev/null |
+        grep -aoE '(refleak check|ASan\+UBSan|threads|cold start|hostile input|fuzzing):? [^|]*' |
+        sed 's/[[:space:]]*$//' | sort | uniq -c | sed 's/^/  /' || true
+    echo
     echo "tests: $all_p passed, $all_f failed, $all_k skipped"
 }
