@@ -165,7 +165,7 @@ print_summary() {
     echo
     echo "reliability figures:"
     cat "$CACHE"/logs/*.pytest.log 2>/dev/null |
-        grep -aoE '(refleak check|ASan\+UBSan|threads|cold start|hostile input|fuzzing):? [^|]*' |
+        grep -aE '^(refleak check: [0-9]+ tests|ASan\+UBSan: [0-9]|threads: [0-9]|cold start [0-9]|hostile input: [0-9]|fuzzing: [0-9])' |
         sed 's/[[:space:]]*$//' | sort | uniq -c | sed 's/^/  /' || true
     echo
     echo "tests: $all_p passed, $all_f failed, $all_k skipped"

@@ -122,7 +122,7 @@ class RefleakChecker:
         self.repeated = 0
         self.seconds = 0.0
         self.not_repeated = {"marked": 0, "slow": 0, "spawns processes": 0,
-                             "failed or skipped": 0}
+                             "failed or skipped": 0, "hypothesis": 0}
         self.findings = {}  # nodeid -> text
         self.costliest = []  # (seconds, nodeid), the five costliest checks
 
@@ -163,6 +163,11 @@ class RefleakChecker:
             return None
         if item.get_closest_marker("no_refleak_repeat") is not None:
             self.not_repeated["marked"] += 1
+            return None
+        if getattr(item.obj, "is_hypothesis_test", False):
+            # Each run draws new examples, and Hypothesis keeps what it learns
+            # from them: its own objects grow from run to run.
+            self.not_repeated["hypothesis"] += 1
             return None
         started = time.perf_counter()
         # What exists before the test's runs is left out of the collections

@@ -109,7 +109,9 @@ rc=0
     # unwinder finds them but makes the suite take about 11 minutes, not 1.
     export ASAN_OPTIONS="detect_leaks=1:exitcode=0:abort_on_error=1:halt_on_error=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:detect_odr_violation=0:print_suppressions=0:fast_unwind_on_malloc=$((${PELM_SAN_FULL_STACKS:-0} ? 0 : 1)):malloc_context_size=12:log_path=$LOGS/asan"
     export LSAN_OPTIONS="report_objects=0:max_leaks=0"
-    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:abort_on_error=1:log_path=$LOGS/ubsan"
+    # UBSan reports go to standard error, into the stage's log, which the
+    # scan below reads too: a report that aborts the process is kept there.
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:abort_on_error=1"
     # The tests' child processes inherit all this: the Python ones import the
     # instrumented extension; the others (cmake, g++) only add leak logs of
     # their own, which the scan below ignores, and exit as they would.
@@ -119,6 +121,7 @@ stage_done
 
 # ---------------------------------------------------------------- the logs
 stage "scan the sanitizer logs"
+cp "$LOG" "$LOGS/test-output"
 scan_rc=0
 "$BASE_PY" - "$LOGS" <<'PYEOF' || scan_rc=$?
 import re

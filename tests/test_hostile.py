@@ -23,7 +23,7 @@ import models
 
 REPEAT = 200
 CASES = []
-completed = []
+completed = set()
 
 
 def case(*variants):
@@ -1083,7 +1083,7 @@ def test_hostile(make, variant, panic_exception, capfd):
         changed = [(repr(o)[:60], b, a) for o, b, a in zip(objects, before, after) if a != b]
         assert not changed, f"reference counts changed (object, before, after): {changed}"
     finally:
-        completed.append((make, variant))
+        completed.add((make, variant))
     capfd.readouterr()
 
 

@@ -20,7 +20,7 @@ constexpr const char* panic_exception_doc =
     "\nLike SystemExit, it derives from BaseException so that it will typically\n"
     "propagate all the way through the stack and cause the Python interpreter to exit.\n";
 
-InterpreterOnceCell<PyObject*, OnFailure::Retry> PANIC_EXCEPTION_TYPE;
+InterpreterOnceCell<PyObject*> PANIC_EXCEPTION_TYPE;
 
 // The qualified name of a type as text, or "<failed to extract type name>".
 OwnedText qualified_type_name(PyObject* type) {

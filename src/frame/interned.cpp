@@ -10,7 +10,7 @@ namespace {
 
 struct InternedString {
     std::string_view text;
-    InterpreterOnceCell<PyObject*, OnFailure::Retry> cell;
+    InterpreterOnceCell<PyObject*> cell;
 
     PyObject* get() {
         return cell.get([this] {

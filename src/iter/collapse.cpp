@@ -55,8 +55,10 @@ public:
     // A new list that takes over every reference.
     OwnedRef into_list() && {
         OwnedRef list = made_object(PyList_New(static_cast<Py_ssize_t>(leaves_.size())));
-        std::memcpy(reinterpret_cast<PyListObject*>(list.get())->ob_item, leaves_.data(),
-                    leaves_.size() * sizeof(PyObject*));
+        if (!leaves_.empty()) {
+            std::memcpy(reinterpret_cast<PyListObject*>(list.get())->ob_item, leaves_.data(),
+                        leaves_.size() * sizeof(PyObject*));
+        }
         leaves_.clear();
         return list;
     }
