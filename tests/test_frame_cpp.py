@@ -44,7 +44,8 @@ REPORT_NOTE = "note: run with `PELM_BACKTRACE=1` environment variable to display
 @pytest.mark.parametrize(
     "scenario",
     ["panic_resumed", "pending_releases_drained", "dropped_recipes", "lazy_cell_poisoning",
-     "module_exec_twice", "fault_report"],
+     "module_exec_twice", "fault_report", "fractions_built_on_first_use",
+     "fractions_poisoned_by_a_failed_build"],
 )
 def test_scenario_passes(frame_test, scenario):
     result = run_scenario(frame_test, scenario)

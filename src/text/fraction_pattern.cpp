@@ -79,4 +79,6 @@ const FractionPattern& fraction_pattern() {
         [] { return FractionPattern(view(fraction_pattern_text(vulgar_fractions()))); });
 }
 
+bool fraction_pattern_built() noexcept { return FRACTION_PATTERN.built(); }
+
 }  // namespace pelm::text

@@ -51,4 +51,7 @@ private:
 // table first). A failed build poisons it.
 const FractionPattern& fraction_pattern();
 
+// Whether the pattern has been built (for the checks of first use).
+bool fraction_pattern_built() noexcept;
+
 }  // namespace pelm::text

@@ -35,6 +35,8 @@ VulgarFractionMap build_vulgar_fractions() {
 
 const VulgarFractionMap& vulgar_fractions() { return VULGAR_FRACTIONS.get(build_vulgar_fractions); }
 
+bool vulgar_fractions_built() noexcept { return VULGAR_FRACTIONS.built(); }
+
 bool contains_vulgar_fraction(std::string_view utf8) noexcept {
     // U+00BC..U+00BE encode as C2 BC..BE, U+2153..U+215E as E2 85 93..9E. C2
     // and E2 are lead bytes, so a match is never part of another character.

@@ -20,6 +20,9 @@ using VulgarFractionMap = std::unordered_map<char32_t, double, CharHasher, std::
 // failed build poisons the table for good.
 const VulgarFractionMap& vulgar_fractions();
 
+// Whether the table has been built (for the checks of first use).
+bool vulgar_fractions_built() noexcept;
+
 // Whether the valid UTF-8 text holds one of the fifteen characters. Looks at
 // bytes only: a cheap test that lets callers skip the regex search.
 bool contains_vulgar_fraction(std::string_view utf8) noexcept;

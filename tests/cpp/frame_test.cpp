@@ -6,6 +6,13 @@
 // Usage: frame_test SCENARIO. Each scenario prints "ok" and exits 0 when its
 // checks hold; the Python test suite runs each one and also reads stderr.
 #include <Python.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+
+#include <cerrno>
+#include <cstddef>
 
 #include <cstdio>
 #include <cstring>
@@ -20,6 +27,8 @@
 #include "frame/fault.hpp"
 #include "frame/once.hpp"
 #include "module.hpp"
+#include "text/fraction_pattern.hpp"
+#include "text/vulgar_fractions.hpp"
 
 namespace {
 
@@ -237,7 +246,79 @@ void module_exec_twice() {
     Py_DECREF(module);
 }
 
+// The module's sanitize_vulgar_string, from a fresh module object.
+PyObject* sanitize_function() {
+    PyObject* module = PyModule_New("fractions_first_use");
+    check(pelm::module_exec(module) == 0, "the execution step succeeds");
+    PyObject* function = PyObject_GetAttrString(module, "sanitize_vulgar_string");
+    Py_DECREF(module);
+    return function;
+}
+
+std::string call_sanitize(PyObject* function, PyObject* argument) {
+    PyObject* result = PyObject_CallOneArg(function, argument);
+    Py_DECREF(argument);
+    if (result == nullptr) {
+        std::string raised = "raised " + type_name_of_current_exception();
+        return raised + " " + take_exception_args_repr();
+    }
+    std::string text = PyUnicode_AsUTF8(result);
+    Py_DECREF(result);
+    return text;
+}
+
+void fractions_built_on_first_use() {
+    using pelm::text::fraction_pattern_built;
+    using pelm::text::vulgar_fractions_built;
+    PyObject* sanitize = sanitize_function();
+    check(!vulgar_fractions_built() && !fraction_pattern_built(), "nothing is built at start");
+    check(call_sanitize(sanitize, PyLong_FromLong(5)).starts_with("raised builtins.TypeError"),
+          "a wrong argument fails");
+    check(!vulgar_fractions_built() && !fraction_pattern_built(),
+          "a call that fails in its argument builds neither value");
+    check(call_sanitize(sanitize, PyUnicode_FromString("no fraction")) == "no fraction",
+          "a text without fractions comes back");
+    check(vulgar_fractions_built() && fraction_pattern_built(),
+          "the first call that converts builds both values, fraction or not");
+    check(call_sanitize(sanitize, PyUnicode_FromString("1 \u00bd")) == "1.5", "and uses them");
+    Py_DECREF(sanitize);
+}
+
+// From here on getrandom fails with EPERM for this process.
+void refuse_random_bytes() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getrandom, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    check(prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0, "no new privileges");
+    check(prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0, "the filter is installed");
+}
+
+void fractions_poisoned_by_a_failed_build() {
+    using pelm::text::fraction_pattern_built;
+    using pelm::text::vulgar_fractions_built;
+    PyObject* sanitize = sanitize_function();
+    refuse_random_bytes();
+    check(call_sanitize(sanitize, PyUnicode_FromString("\u00bd")) ==
+              "raised pyo3_runtime.PanicException ('failed to generate random data',)",
+          "the table's build fails where its hash seed is drawn");
+    for (const char* text : {"\u00bd", "plain"}) {
+        check(call_sanitize(sanitize, PyUnicode_FromString(text)) ==
+                  "raised pyo3_runtime.PanicException ('Lazy instance has previously been "
+                  "poisoned',)",
+              "every later use fails: the build is never tried again");
+    }
+    check(!vulgar_fractions_built() && !fraction_pattern_built(),
+          "a failed table build started by the pattern's build poisons both");
+    Py_DECREF(sanitize);
+}
+
 const std::map<std::string, void (*)()> scenarios = {
+    {"fractions_built_on_first_use", fractions_built_on_first_use},
+    {"fractions_poisoned_by_a_failed_build", fractions_poisoned_by_a_failed_build},
     {"fault_report", fault_report},
     {"panic_resumed", panic_resumed},
     {"pending_releases_drained", pending_releases_drained},
