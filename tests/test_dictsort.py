@@ -359,8 +359,9 @@ def test_not_quite_numpy_names_are_refused(name, module):
 
 
 def test_numpy_named_type_with_unprintable_type(monkeypatch):
+    # Only the exceptions are kept: the hook's argument object holds a frame.
     unraisable = []
-    monkeypatch.setattr("sys.unraisablehook", unraisable.append)
+    monkeypatch.setattr("sys.unraisablehook", lambda hook: unraisable.append(hook.exc_value))
 
     class Meta(type):
         def __repr__(cls):
@@ -373,7 +374,8 @@ def test_numpy_named_type_with_unprintable_type(monkeypatch):
         str(info.value)
         == "object of type '<unprintable Meta object>' does not define a '__bool__' conversion"
     )
-    assert len(unraisable) == 1 and isinstance(unraisable[0].exc_value, RuntimeError)
+    assert len(unraisable) == 1 and isinstance(unraisable[0], RuntimeError)
+    unraisable.clear()
 
 
 def test_module_name_that_is_not_a_str_is_no_numpy():
