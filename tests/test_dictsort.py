@@ -230,7 +230,7 @@ class Subscriptable:
 )
 def test_items(items, columns, expected, inplace):
     original = list(items)
-    result = sort(items, columns, inplace)
+    result = sort(list(items), columns, inplace)  # a copy: in place it is rearranged
     assert same_objects(result, [original[i] for i in expected])
 
 
