@@ -164,7 +164,7 @@ print_summary() {
     printf '%-8s %-12s %8s\n' total "$([[ $CI_RC == 0 ]] && echo PASS || echo FAIL)" "$total"
     echo
     echo "reliability figures:"
-    cat "$CACHE"/logs/*.pytest.log 2>/dev/null |
+    for s in "${STAGE_ORDER[@]}"; do cat "$CACHE/logs/$s.pytest.log" 2>/dev/null || true; done |
         grep -aE '^(refleak check: [0-9]+ tests|ASan\+UBSan: [0-9]|threads: [0-9]|cold start [0-9]|hostile input: [0-9]|fuzzing: [0-9])' |
         sed 's/[[:space:]]*$//' | sort | uniq -c | sed 's/^/  /' || true
     echo
