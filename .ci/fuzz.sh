@@ -20,55 +20,24 @@ ROOT="$(cd "${1:-$CI_DIR/..}" && pwd)"
 CACHE="${PELM_CI_CACHE:-/var/cache/pelm-ci}"
 WORK="${PELM_FUZZ_WORK:-$CACHE/fuzz}"
 SECONDS_PER_TARGET="${PELM_FUZZ_SECONDS:-20}"
-export DEBIAN_FRONTEND=noninteractive
-export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
-export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 PIP_PROGRESS_BAR=off
-export PIP_ROOT_USER_ACTION=ignore PYTHONUNBUFFERED=1
 
-T_ALL=$SECONDS
-T_STAGE=$SECONDS
-stage() {
-    T_STAGE=$SECONDS
-    echo
-    echo "=== fuzz: $* ==="
-}
-stage_done() { echo "=== fuzz: done in $((SECONDS - T_STAGE)) s"; }
-
-deb_installed() { dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null | grep -qx installed; }
-APT_UPDATED=0
-apt_install() {
-    if ((APT_UPDATED == 0)); then
-        apt-get -o DPkg::Lock::Timeout=600 update
-        APT_UPDATED=1
-    fi
-    apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "$@"
-}
-
-# atheris 3.0's runtime (asan_with_fuzzer.so) lacks what clang 17 and later
-# emit (__sanitizer_internal_memcpy and kin): clang 14 to 16 only.
-find_clang() {
-    local c
-    for c in clang++-16 clang++-15 clang++-14 clang++; do
-        if command -v "$c" >/dev/null && (($("$c" -dumpversion | cut -d. -f1) <= 16)); then
-            echo "$c"
-            return 0
-        fi
-    done
-    return 1
-}
+CHECK=fuzz
+# shellcheck source=.ci/checks.sh
+source "$CI_DIR/checks.sh"
 
 # ------------------------------------------------------------------ packages
 stage "system packages and the compiler"
 need=()
 for p in g++ pkg-config libre2-dev; do deb_installed "$p" || need+=("$p"); done
-if ((${#need[@]})); then apt_install "${need[@]}"; fi
+if ((${#need[@]})); then apt_install --no-install-recommends "${need[@]}"; fi
 COMPILER="${PELM_FUZZ_COMPILER:-clang}"
 CLANG=""
 if [[ "$COMPILER" == clang ]]; then
     CLANG="$(find_clang || true)"
     if [[ -z "$CLANG" ]]; then
         echo "no clang++ 14..16; installing clang-16 (Debian 12 has it; clang-14 is the fallback)"
-        apt_install clang-16 libclang-rt-16-dev || apt_install clang || true
+        apt_install --no-install-recommends clang-16 libclang-rt-16-dev ||
+            apt_install --no-install-recommends clang || true
         CLANG="$(find_clang || true)"
     fi
     # A sanitized shared object links clang's libclang_rt.asan_static.
@@ -82,7 +51,7 @@ if [[ "$COMPILER" == clang ]]; then
     if [[ -n "$CLANG" ]] && ! link_probe; then
         version="$("$CLANG" -dumpversion | cut -d. -f1)"
         echo "clang's sanitizer runtime missing; installing libclang-rt-$version-dev"
-        apt_install "libclang-rt-$version-dev" || true
+        apt_install --no-install-recommends "libclang-rt-$version-dev" || true
         link_probe || { cat "$probe/err"; CLANG=""; }
     fi
     rm -rf "$probe"
@@ -94,12 +63,7 @@ fi
 BASE_PY="$("${PELM_FUZZ_PYTHON:-python3}" -c 'import sys; print(sys.executable)')"
 echo "interpreter: $BASE_PY ($("$BASE_PY" -c 'import sys; print(sys.version.split()[0])'))"
 echo "compiler: ${CLANG:-g++} ($COMPILER)"
-if command -v ccache >/dev/null; then
-    export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
-    export CCACHE_DIR="${CCACHE_DIR:-$CACHE/ccache}"
-    export CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-3G}"
-fi
-unset CCACHE_BASEDIR
+use_ccache
 stage_done
 
 # --------------------------------------------------------------------- build

@@ -17,30 +17,11 @@ ROOT="$(cd "${1:-$CI_DIR/..}" && pwd)"
 CACHE="${PELM_CI_CACHE:-/var/cache/pelm-ci}"
 WORK="${PELM_REFLEAK_WORK:-$CACHE/refleak}"
 DBG_PY="${PELM_REFLEAK_PYTHON:-python3.11-dbg}"
-export DEBIAN_FRONTEND=noninteractive
-export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
-export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 PIP_PROGRESS_BAR=off
-export PIP_ROOT_USER_ACTION=ignore PYTHONUNBUFFERED=1
 read -r -a PYTEST_EXTRA <<<"${PELM_REFLEAK_PYTEST_ARGS:-}"
 
-T_ALL=$SECONDS
-T_STAGE=$SECONDS
-stage() {
-    T_STAGE=$SECONDS
-    echo
-    echo "=== refleak: $* ==="
-}
-stage_done() { echo "=== refleak: done in $((SECONDS - T_STAGE)) s"; }
-
-deb_installed() { dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null | grep -qx installed; }
-APT_UPDATED=0
-apt_install() {
-    if ((APT_UPDATED == 0)); then
-        apt-get -o DPkg::Lock::Timeout=600 update
-        APT_UPDATED=1
-    fi
-    apt-get -o DPkg::Lock::Timeout=600 install -y "$@"
-}
+CHECK=refleak
+# shellcheck source=.ci/checks.sh
+source "$CI_DIR/checks.sh"
 
 # ------------------------------------------------------------------ packages
 stage "system packages"
@@ -56,15 +37,7 @@ fi
 DBG_PY="$(command -v "$DBG_PY")"
 "$DBG_PY" -c 'import sys; assert hasattr(sys, "gettotalrefcount"), sys.executable + " is no debug build"'
 echo "debug interpreter: $DBG_PY ($("$DBG_PY" -c 'import sys, sysconfig; print(sys.version.split()[0], sysconfig.get_config_var("EXT_SUFFIX"))'))"
-if command -v ccache >/dev/null; then
-    export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
-    export CCACHE_DIR="${CCACHE_DIR:-$CACHE/ccache}"
-    export CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-3G}"
-fi
-# A ccache base directory makes ccache pass source paths relative, and the
-# fault reports (std::source_location) that the tests read then name
-# "../../main/tests/..." instead of "tests/...".
-unset CCACHE_BASEDIR
+use_ccache
 stage_done
 
 # --------------------------------------------------------------------- build

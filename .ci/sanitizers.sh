@@ -19,26 +19,15 @@ CI_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 ROOT="$(cd "${1:-$CI_DIR/..}" && pwd)"
 CACHE="${PELM_CI_CACHE:-/var/cache/pelm-ci}"
 WORK="${PELM_SAN_WORK:-$CACHE/sanitizers}"
-export DEBIAN_FRONTEND=noninteractive
-export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
-export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 PIP_PROGRESS_BAR=off
-export PIP_ROOT_USER_ACTION=ignore PYTHONUNBUFFERED=1
 read -r -a PYTEST_EXTRA <<<"${PELM_SAN_PYTEST_ARGS:-}"
 # Deselected here: the tests that judge memory by the process's resident size,
 # which ASan's shadow memory and quarantine of freed blocks make grow.
 DESELECT=(--deselect tests/test_module.py::test_error_paths_do_not_leak)
 SAN_FLAGS="-fsanitize=address,undefined;-fno-sanitize-recover=undefined;-fno-omit-frame-pointer"
 
-T_ALL=$SECONDS
-T_STAGE=$SECONDS
-stage() {
-    T_STAGE=$SECONDS
-    echo
-    echo "=== sanitizers: $* ==="
-}
-stage_done() { echo "=== sanitizers: done in $((SECONDS - T_STAGE)) s"; }
-
-deb_installed() { dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null | grep -qx installed; }
+CHECK=sanitizers
+# shellcheck source=.ci/checks.sh
+source "$CI_DIR/checks.sh"
 
 # ------------------------------------------------------------------ packages
 stage "system packages"
@@ -46,8 +35,7 @@ need=()
 for p in g++ pkg-config libre2-dev; do deb_installed "$p" || need+=("$p"); done
 if ((${#need[@]})); then
     echo "installing: ${need[*]}"
-    apt-get -o DPkg::Lock::Timeout=600 update
-    apt-get -o DPkg::Lock::Timeout=600 install -y "${need[@]}"
+    apt_install "${need[@]}"
 fi
 ASAN_SO="$(g++ -print-file-name=libasan.so)"
 UBSAN_SO="$(g++ -print-file-name=libubsan.so)"
@@ -57,15 +45,7 @@ done
 BASE_PY="$("${PELM_SAN_PYTHON:-python3}" -c 'import sys; print(sys.executable)')"
 echo "interpreter: $BASE_PY ($("$BASE_PY" -c 'import sys; print(sys.version.split()[0])'))"
 echo "runtimes: $ASAN_SO $UBSAN_SO"
-if command -v ccache >/dev/null; then
-    export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
-    export CCACHE_DIR="${CCACHE_DIR:-$CACHE/ccache}"
-    export CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-3G}"
-fi
-# A ccache base directory makes ccache pass source paths relative, and the
-# fault reports (std::source_location) that the tests read then name
-# "../../main/tests/..." instead of "tests/...".
-unset CCACHE_BASEDIR
+use_ccache
 stage_done
 
 # --------------------------------------------------------------------- build
