@@ -38,23 +38,11 @@ constexpr std::string_view list_modified_text = "list modified during sort";
 // What a call that sorts nothing returns: with `inplace` nothing (the list is
 // not touched), else a new list of the items in their given order. An empty
 // reference stands for None.
-OwnedRef unsorted_result(PyObject* items, bool inplace,
-                         std::source_location where = std::source_location::current()) {
-    if (inplace) return {};
-    OwnedRefVec copy;
-    const Py_ssize_t count = PyList_GET_SIZE(items);
-    copy.reserve(static_cast<std::size_t>(count));
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        copy.push_back(OwnedRef::new_ref(PyList_GET_ITEM(items, i)));
-    }
-    return list_from_owned_refs(std::move(copy), where);
-}
-
-// New references to the items, in list order. The length was checked and no
-// Python code runs from there until the references are used, so the slots
-// are read directly. Taking them in list order visits the items in the order
-// of their slots instead of at random; they are put in sorted order by moving
-// the references.
+// New references to the first `count` items, in list order. No Python code
+// runs from here until the references are used, so the slots are read
+// directly. Taking them in list order visits the items in the order of their
+// slots instead of at random; they are put in sorted order by moving the
+// references.
 OwnedRefVec items_by_position(PyObject* items, std::size_t count) {
     OwnedRefVec by_position;
     by_position.reserve(count);
@@ -62,6 +50,13 @@ OwnedRefVec items_by_position(PyObject* items, std::size_t count) {
         by_position.push_back(OwnedRef::new_ref(PyList_GET_ITEM(items, position)));
     }
     return by_position;
+}
+
+OwnedRef unsorted_result(PyObject* items, bool inplace,
+                         std::source_location where = std::source_location::current()) {
+    if (inplace) return {};
+    const auto count = static_cast<std::size_t>(PyList_GET_SIZE(items));
+    return list_from_owned_refs(items_by_position(items, count), where);
 }
 
 // The reference of the item at `row`, taken from `by_position`. Each row

@@ -52,12 +52,7 @@ PyTypeObject* look_up_sequence_type() {
     if (!sequence) fail_lookup_with_raised_exception();
     if (!PyType_Check(sequence.get())) {
         OwnedText description("TypeError: 'collections.abc.Sequence' is a '");
-        if (const OwnedRef name = OwnedRef::steal(PyType_GetQualName(Py_TYPE(sequence.get())))) {
-            description += lossy_text(name.get());
-        } else {
-            discard_raised_exception();
-            description += "<failed to extract type name>";
-        }
+        description += qualified_type_name(reinterpret_cast<PyObject*>(Py_TYPE(sequence.get())));
         description += "' object, not a type";
         fail_lookup(std::move(description));
     }

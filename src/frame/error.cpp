@@ -22,7 +22,8 @@ constexpr const char* panic_exception_doc =
 
 InterpreterOnceCell<PyObject*> PANIC_EXCEPTION_TYPE;
 
-// The qualified name of a type as text, or "<failed to extract type name>".
+}  // namespace
+
 OwnedText qualified_type_name(PyObject* type) {
     OwnedRef name = OwnedRef::steal(PyType_GetQualName(reinterpret_cast<PyTypeObject*>(type)));
     if (!name) {
@@ -31,6 +32,8 @@ OwnedText qualified_type_name(PyObject* type) {
     }
     return lossy_text(name.get());
 }
+
+namespace {
 
 OwnedText type_mismatch_text(PyObject* object, PyObject* expected_type) {
     OwnedText expected = qualified_type_name(expected_type);

@@ -132,6 +132,10 @@ inline OwnedRef made_object(PyObject* object,
     return OwnedRef::steal(object);
 }
 
+// The qualified name of a type (Outer.Inner) as text, or
+// "<failed to extract type name>" when the interpreter cannot give it.
+OwnedText qualified_type_name(PyObject* type);
+
 // A new str from UTF-8 bytes; a null result is an internal fault.
 OwnedRef new_str(std::string_view text, std::source_location where = std::source_location::current());
 
