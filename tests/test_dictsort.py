@@ -358,6 +358,42 @@ def test_not_quite_numpy_names_are_refused(name, module):
     assert str(info.value) == f"'{name}' object is not an instance of 'bool'"
 
 
+def module_attribute_metaclass(module):
+    """A metaclass whose `__module__` property gives `module` for every class, whatever the
+    class itself records."""
+
+    class ClaimsModule(type):
+        @property
+        def __module__(cls):
+            return module
+
+    return ClaimsModule
+
+
+@pytest.mark.parametrize(
+    "own_module, claimed_module, accepted",
+    [("numpy", "elsewhere", True), (__name__, "numpy", False)],
+    ids=["own-entry-numpy", "only-metaclass-says-numpy"],
+)
+def test_numpy_module_name_is_the_types_own_entry(own_module, claimed_module, accepted):
+    # The test reads the module the type records, as the interpreter's own type-name query
+    # does; attribute lookup, which would run the metaclass's property, plays no part.
+    namespace = {"__module__": own_module, "__qualname__": "bool_", "__bool__": lambda self: True}
+    cls = module_attribute_metaclass(claimed_module)("bool_", (), namespace)
+    assert cls.__module__ == claimed_module and cls.__dict__["__module__"] == own_module
+    a, b = {"a": 2}, {"a": 1}
+    items = [a, b]
+    if accepted:
+        assert multikeysort(items, "a", inplace=cls()) is None
+        assert same_objects(items, [b, a])
+        return
+    with pytest.raises(TypeError) as info:
+        multikeysort(items, "a", inplace=cls())
+    assert str(info.value) == "'bool_' object is not an instance of 'bool'"
+    assert info.value.__notes__ == ["while processing 'inplace'"]
+    assert same_objects(items, [a, b])
+
+
 def test_numpy_named_type_with_unprintable_type(monkeypatch):
     # Only the exceptions are kept: the hook's argument object holds a frame.
     unraisable = []

@@ -71,9 +71,27 @@ static inline int PyUnicode_EqualToUTF8AndSize(PyObject* unicode, const char* st
     return equal;
 }
 
-// The type's __module__, as a new reference.
+// Added with the other type-name functions of PEP 737. The module name as the
+// type itself records it, without attribute lookup (which would run a
+// metaclass's descriptors): for a heap type the "__module__" entry of its own
+// dict, AttributeError when there is none; for a static type the part of
+// tp_name before the last dot, or "builtins" when it has no dot. A new
+// reference; no Python code runs.
 static inline PyObject* PyType_GetModuleName(PyTypeObject* type) {
-    return PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__");
+    if (!PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) {
+        const char* last_dot = std::strrchr(type->tp_name, '.');
+        if (last_dot == nullptr) return PyUnicode_InternFromString("builtins");
+        return PyUnicode_FromStringAndSize(type->tp_name, last_dot - type->tp_name);
+    }
+    PyObject* key = PyUnicode_InternFromString("__module__");
+    if (key == nullptr) return nullptr;
+    PyObject* module = PyDict_GetItemWithError(type->tp_dict, key);  // borrowed
+    Py_DECREF(key);
+    if (module == nullptr) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_AttributeError, "__module__");
+        return nullptr;
+    }
+    return Py_NewRef(module);
 }
 
 // Whether the main interpreter is shutting down. Older releases export the
