@@ -135,6 +135,67 @@ def test_same_order_compares_as_python_does(left, right):
     assert pelm.same_order([left], [right]) is bool(left == right)
 
 
+def outcome_at_depth(depth, call):
+    """call() run `depth` Python frames below the caller: its result, or the RecursionError
+    that it raised."""
+    if depth > 0:
+        return outcome_at_depth(depth - 1, call)
+    try:
+        return call()
+    except RecursionError as error:
+        return error
+
+
+COMPARISON_RECURSION_ERROR = "maximum recursion depth exceeded in comparison"
+
+
+def outcomes_at_the_comparison_limit(call):
+    """The outcomes of call() one frame above, and at, the least depth at which the rich
+    comparison that same_order makes of an int and a float meets the recursion limit. Skips
+    where no depth of Python frames brings that comparison to the limit."""
+    frames, frame = 0, sys._getframe()
+    while frame is not None:
+        frames, frame = frames + 1, frame.f_back
+
+    def full_comparison():
+        return pelm.same_order([1], [1.0])  # an int and a float: the interpreter compares
+
+    old_limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(frames + 100)
+    try:
+        for depth in range(1, 200):
+            try:
+                outcome = outcome_at_depth(depth, full_comparison)
+            except RecursionError:
+                break  # the Python frames themselves met the limit first
+            if isinstance(outcome, RecursionError):
+                if str(outcome) != COMPARISON_RECURSION_ERROR:
+                    break
+                return outcome_at_depth(depth - 1, call), outcome_at_depth(depth, call)
+    finally:
+        sys.setrecursionlimit(old_limit)
+    pytest.skip(
+        "the recursion limit of Python frames does not reach the depth check of a comparison "
+        "made from C on this interpreter"
+    )
+
+
+@pytest.mark.parametrize(
+    "ref_list, comp, expected",
+    [
+        ([1], [1], True),
+        (["x"], ["x"], True),
+        ([1.5], [1.5], True),
+        ([1], [2], False),
+        (["x", "y"], ["y", "x"], False),
+    ],
+)
+def test_quick_comparisons_meet_the_recursion_limit_as_full_ones_do(ref_list, comp, expected):
+    above, at_limit = outcomes_at_the_comparison_limit(lambda: pelm.same_order(ref_list, comp))
+    assert above is expected
+    assert type(at_limit) is RecursionError and str(at_limit) == COMPARISON_RECURSION_ERROR
+
+
 def test_same_order_makes_exactly_the_listed_comparisons():
     log = []
     ref_list = [Logged(name, log) for name in "391"]

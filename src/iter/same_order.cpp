@@ -7,6 +7,8 @@
 // every item has been found. A comparison may run Python code that changes
 // either list, so every item is held by a new reference while it is compared
 // and comp is read afresh by index, up to the size it had at the start.
+// Pairs of exact str, int or float are decided without the rich comparison,
+// but with the recursion check that it would have made.
 #include <Python.h>
 
 #include <algorithm>
@@ -32,8 +34,30 @@ Result<bool> python_equal(PyObject* item, PyObject* candidate) {
     return truth != 0;
 }
 
+// The rich comparison checks the recursion depth before it compares
+// (RecursionError "maximum recursion depth exceeded in comparison"); a quick
+// verdict must fail the same way. Only Python code changes the depth or the
+// limit, and it runs in slow comparisons alone, so one check holds for every
+// quick verdict until the next slow comparison.
+class QuickVerdictDepthCheck {
+public:
+    // False when the depth is past the limit: the interpreter then holds the RecursionError.
+    bool check() noexcept {
+        if (passed_) return true;
+        if (Py_EnterRecursiveCall(" in comparison") != 0) return false;
+        Py_LeaveRecursiveCall();
+        passed_ = true;
+        return true;
+    }
+    void after_slow_comparison() noexcept { passed_ = false; }
+
+private:
+    bool passed_ = false;
+};
+
 // The index of the first of comp[0 .. searched - 1] equal to `item`.
-Result<std::optional<Py_ssize_t>> first_match(PyObject* item, PyObject* comp, Py_ssize_t searched) {
+Result<std::optional<Py_ssize_t>> first_match(PyObject* item, PyObject* comp, Py_ssize_t searched,
+                                              QuickVerdictDepthCheck& depth_check) {
     const iter::QuickComparand quick(item);
     for (Py_ssize_t j = 0; j < searched; ++j) {
         // A comparison may have shrunk comp: past its end the fetch fails with
@@ -46,14 +70,17 @@ Result<std::optional<Py_ssize_t>> first_match(PyObject* item, PyObject* comp, Py
         PyObject* candidate = PyList_GET_ITEM(comp, j);
         switch (quick.compare(candidate)) {
             case iter::QuickEquality::equal:
+                if (!depth_check.check()) return taken_error();
                 return std::optional<Py_ssize_t>(j);
             case iter::QuickEquality::unequal:
+                if (!depth_check.check()) return taken_error();
                 continue;
             case iter::QuickEquality::undecided:
                 break;
         }
         const OwnedRef held = OwnedRef::new_ref(candidate);
         Result<bool> equal = python_equal(item, held.get());
+        depth_check.after_slow_comparison();
         if (!equal) return equal.take_error();
         if (*equal) return std::optional<Py_ssize_t>(j);
     }
@@ -67,10 +94,11 @@ Result<bool> items_in_same_order(PyObject* ref_list, PyObject* comp) {
     if (m < n) return false;
     Vector<std::size_t> positions;
     positions.reserve(static_cast<std::size_t>(n));
+    QuickVerdictDepthCheck depth_check;
     for (Py_ssize_t i = 0; i < n; ++i) {
         Result<OwnedRef> item = list_item_at(ref_list, i);
         if (!item) return item.take_error();
-        Result<std::optional<Py_ssize_t>> found = first_match(item->get(), comp, m);
+        Result<std::optional<Py_ssize_t>> found = first_match(item->get(), comp, m, depth_check);
         if (!found) return found.take_error();
         if (!found->has_value()) return false;
         positions.push_back(static_cast<std::size_t>(**found));
