@@ -4,6 +4,8 @@ execution step that publishes the functions."""
 import gc
 import importlib.util
 import os
+import shutil
+import subprocess
 import sys
 
 import pytest
@@ -308,6 +310,16 @@ def test_execution_step_accepts_a_list_subclass_for_all():
     module.__all__ = Items()
     spec.loader.exec_module(module)
     assert list(module.__all__) == NAMES
+
+
+def test_the_module_entry_is_the_only_exported_symbol():
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm is not installed")
+    listing = subprocess.run(
+        [nm, "-D", "--defined-only", native.__file__], capture_output=True, text=True, check=True
+    ).stdout
+    assert [line.split()[-1] for line in listing.splitlines() if line.strip()] == ["PyInit__pelm"]
 
 
 def test_panic_exception_type(panic_exception):
