@@ -251,6 +251,61 @@ def test_parse_float_road_near_halfway():
             assert pelm.parse(below) == float(below), below
 
 
+def written_out(number):
+    """The decimal without an exponent (parse drops the letter 'e'), every digit spelt out."""
+    with decimal.localcontext(prec=2000):
+        return format(decimal.Decimal(number), "f")
+
+
+SMALLEST_SUBNORMAL = decimal.Decimal(math.ulp(0.0))  # exact: 2^-1074
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        pytest.param(written_out("5e-324"), id="smallest"),
+        # Half the smallest, 2.4703282292062327208...e-324, and around it.
+        pytest.param(written_out("2.4703282292062328e-324"), id="above-half-smallest"),
+        pytest.param(written_out("2.4703282292062327e-324"), id="below-half-smallest"),
+        pytest.param(written_out(SMALLEST_SUBNORMAL / 2), id="half-smallest-to-even-zero"),
+        pytest.param(written_out(SMALLEST_SUBNORMAL / 2) + "1", id="digit-past-half-smallest"),
+        pytest.param(written_out(SMALLEST_SUBNORMAL * 3 / 2), id="one-and-a-half-to-even-two"),
+        pytest.param(written_out("1e-310"), id="1e-310"),
+        pytest.param("(" + written_out("1e-310") + ")", id="negative-in-parentheses"),
+        pytest.param("$ (" + written_out("4.9406564584124654e-324") + ")", id="negative-smallest"),
+        # The smallest normal is 2.2250738585072013830...e-308.
+        pytest.param(written_out("2.2250738585072013e-308"), id="below-smallest-normal"),
+        pytest.param(written_out("2.2250738585072011e-308"), id="largest-subnormal"),
+        pytest.param(written_out("2.2250738585072014e-308"), id="smallest-normal"),
+        pytest.param(written_out("4.4501477170144023e-308"), id="near-twice-smallest-normal"),
+        pytest.param("0." + "0" * 320 + "1" + "0" * 2000 + "1", id="long-tail"),
+    ],
+)
+def test_parse_subnormal_results_match_float(text):
+    expected = _decimal_reference(text)
+    result = pelm.parse(text)
+    assert type(result) is float
+    assert result == expected and math.copysign(1.0, result) == math.copysign(1.0, expected)
+
+
+def test_parse_subnormal_midpoints():
+    # Below 2^-1021 doubles are whole multiples q of 2^-1074. The midpoints between neighbours,
+    # written out in full, and texts a hair above and below them, for q at the ends of that
+    # range and at random.
+    rng = random.Random(1074)
+    multiples = [0, 1, 2, 3, 2**52 - 1, 2**52, 2**53 - 2, 2**53 - 1]
+    multiples += [rng.randrange(2**53) for _ in range(300)]
+    multiples += [rng.randrange(2**20) for _ in range(100)]
+    with decimal.localcontext(prec=2000):
+        for q in multiples:
+            midpoint = SMALLEST_SUBNORMAL * q + SMALLEST_SUBNORMAL / 2
+            exact = format(midpoint, "f")
+            hair = decimal.Decimal(10) ** (midpoint.adjusted() - 1100)
+            texts = [exact, exact + "1", format(midpoint - hair, "f"), "-" + exact]
+            for text in texts:
+                assert pelm.parse(text) == float(text), text
+
+
 def test_parse_integer_road_matches_int():
     rng = random.Random(99)
     for _ in range(5000):

@@ -1,9 +1,10 @@
 // Decimal text to double. The grammar is checked here, in a pass that also reads the
 // significand; short numbers (at most 2^53, power of ten within +-22) are converted exactly with
-// one floating-point operation, the others by std::from_chars, which rounds correctly for any
-// number of digits and ignores the locale. Signs and results outside the double range are
-// handled here, since from_chars takes no '+' and leaves its output unset when the value
-// overflows or underflows.
+// one floating-point operation, values below 2^-1021 with exact integers (tiny_decimal.hpp), the
+// others by std::from_chars, which rounds correctly for any number of digits and ignores the
+// locale. Runtimes that build from_chars on strtod report subnormal results as out of range, so
+// they never reach it. Signs and results outside the double range are handled here, since
+// from_chars takes no '+' and leaves its output unset when the value overflows or underflows.
 #include <array>
 #include <cfloat>
 #include <charconv>
@@ -13,6 +14,7 @@
 
 #include "numparse/numparse.hpp"
 #include "numparse/parts.hpp"
+#include "numparse/tiny_decimal.hpp"
 
 namespace pelm::numparse {
 namespace detail {
@@ -111,6 +113,7 @@ bool unsigned_decimal(std::string_view text, bool negative, double& out) noexcep
         sig.fraction_digits = static_cast<std::size_t>(p - frac_begin);
     }
     if (int_digits + sig.fraction_digits == 0) return false;
+    const std::string_view digits(begin, static_cast<std::size_t>(p - begin));
 
     // The exponent saturates far beyond any power that matters: texts are shorter than 2^62.
     constexpr std::int64_t exponent_cap = std::int64_t{1} << 62;
@@ -136,6 +139,19 @@ bool unsigned_decimal(std::string_view text, bool negative, double& out) noexcep
         exact_product(sig.mantissa, power, value)) {
         out = with_sign(value, negative);
         return true;
+    }
+
+    if (sig.significant != 0) {
+        // The value lies in [10^leading, 10^(leading + 1)).
+        const std::int64_t leading = sig.leading_power + exponent;
+        if (leading < tiny_leading_power_min) {
+            out = with_sign(0.0, negative);
+            return true;
+        }
+        if (leading <= tiny_leading_power_max && tiny_decimal_to_double(digits, leading, value)) {
+            out = with_sign(value, negative);
+            return true;
+        }
     }
 
     const auto [ptr, ec] = std::from_chars(begin, end, value, std::chars_format::general);
