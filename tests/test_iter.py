@@ -419,6 +419,101 @@ def test_backfill_iterdict_keys_are_new_plain_strs():
     assert len({id(k) for d in result for k in d}) == 3
 
 
+def made_from_text(text):
+    """The str that the interpreter makes from the text's UTF-8 bytes."""
+    return text.encode().decode()
+
+
+class OwnHashKey(str):
+    """A key with its own hash (not its text's) and equality, counting their
+    calls: the str type's hash is never cached in it unless asked for."""
+
+    calls = 0
+
+    def __hash__(self):
+        OwnHashKey.calls += 1
+        return 7
+
+    def __eq__(self, other):
+        OwnHashKey.calls += 1
+        return str.__eq__(self, other)
+
+    def __ne__(self, other):
+        OwnHashKey.calls += 1
+        return str.__ne__(self, other)
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        *["column_000", "colonne_é", "ĉolumn_000", "column_€", "𝔠olumn_000", "ab"],
+        *["", "a", "é", "中", "𝔠"],
+    ],
+)
+def test_backfill_iterdict_keys_are_made_as_from_the_text(text):
+    """Each store, back-filled ones included, gets a str that is what the
+    interpreter makes from the key's UTF-8 text: the same kind and size, the
+    same hash (a wrong cached hash would break every lookup), and a new
+    object unless the interpreter shares its object for that text."""
+    rows = [{text: None}, {text: 1}, {text: None}, {made_from_text(text): None}]
+    result = pelm.backfill_iterdict(rows)
+    reference = made_from_text(text)
+    keys = [key for made in result for key in made]
+    assert len(keys) == 4
+    for made, key in zip(result, keys):
+        assert type(key) is str and key == reference
+        assert hash(key) == hash(reference)
+        assert sys.getsizeof(key) == sys.getsizeof(reference)
+        assert key.isascii() == reference.isascii()
+        assert made[made_from_text(text)] == 1
+    if made_from_text(text) is made_from_text(text):
+        assert all(key is reference for key in keys)
+    else:
+        assert len({id(key) for key in keys}) == 4
+        assert not any(key is row_key for key in keys for row in rows for row_key in row)
+
+
+@pytest.mark.parametrize("str_hash_cached", [False, True])
+def test_backfill_iterdict_matches_keys_by_text_without_their_own_methods(str_hash_cached):
+    """Keys of a str subclass with its own __hash__ and __eq__ match other keys
+    by their text alone, whether or not the str type's hash of them is cached,
+    and neither method is called."""
+    own = [OwnHashKey("column_000"), OwnHashKey("column_001"), OwnHashKey("column_001")]
+    if str_hash_cached:
+        for key in own:
+            str.__hash__(key)
+    rows = [
+        {"column_000": 1},
+        {own[0]: None},
+        {own[1]: 2},
+        {"column_001": None, own[0]: 3},
+        {own[2]: None, "column_000": None},
+    ]
+    OwnHashKey.calls = 0
+    result = pelm.backfill_iterdict(rows)
+    assert OwnHashKey.calls == 0
+    assert entries(result) == [
+        [("column_000", 1)],
+        [("column_000", 1)],
+        [("column_001", 2)],
+        [("column_001", 2), ("column_000", 3)],
+        [("column_001", 2), ("column_000", 3)],
+    ]
+    assert all(type(key) is str for made in result for key in made)
+
+
+def test_backfill_iterdict_leaves_every_key_object_as_extracting_its_text_does():
+    """Equal non-ASCII keys in distinct objects: each one, whichever way its
+    text was found, ends the call with its UTF-8 form cached (which shows in
+    its size), as the first one met does."""
+    keys = ["".join(["ĉ", "olumn_", str(i // 2)]) for i in range(4)]
+    rows = [{key: i} for i, key in enumerate(keys)] + [{keys[0]: None}, {keys[3]: None}]
+    sizes = [sys.getsizeof(key) for key in keys]
+    pelm.backfill_iterdict(rows)
+    after = [sys.getsizeof(key) for key in keys]
+    assert after == [after[0]] * len(keys) and after[0] > sizes[0]
+
+
 def backfill_iterdict_model(rows):
     """The back-fill in plain Python; keys matched by their text."""
     last, pending, out = {}, {}, []
@@ -440,19 +535,23 @@ def backfill_iterdict_model(rows):
     return out
 
 
+@pytest.mark.parametrize("stem", ["key", "ключ", "𝔨ey"])
 @pytest.mark.parametrize("seed", range(4))
-def test_backfill_iterdict_agrees_with_a_model(seed):
+def test_backfill_iterdict_agrees_with_a_model(seed, stem):
     """Many key texts (more than any cache of recent keys holds), each met as
-    shared objects, as equal but distinct objects and as str subclasses."""
+    shared objects, as equal but distinct objects and as str subclasses, with
+    and without their own hash and equality."""
     rng = random.Random(seed)
-    texts = [f"key{i}" for i in range(150)]
+    texts = [f"{stem}{i}" for i in range(150)]
     shared = {t: t for t in texts}
 
     def key_object(text):
-        kind = rng.randrange(3)
+        kind = rng.randrange(4)
         if kind == 0:
             return shared[text]
-        return "".join(list(text)) if kind == 1 else Key(text)
+        if kind == 1:
+            return "".join(list(text))
+        return Key(text) if kind == 2 else OwnHashKey(text)
 
     values = [object() for _ in range(20)] + [0, "", False]
     rows = []
@@ -501,10 +600,16 @@ def test_backfill_iterdict_refuses_what_is_not_a_list():
     )
 
 
-def test_backfill_iterdict_keeps_reference_counts():
+@pytest.mark.parametrize(
+    "make_key",
+    [str, lambda text: "".join(["column_", text]), lambda text: OwnHashKey("ĉ" + text)],
+    ids=["shared", "built per dict", "own-hash subclass"],
+)
+def test_backfill_iterdict_keeps_reference_counts(make_key):
     value, late = object(), object()
-    rows = [{"a": None, "b": value}, {"a": late, "b": None}, {"a": None}]
-    failing = rows + [{"a": value}, 7]
+    a, b = make_key("a"), make_key("b")
+    rows = [{a: None, b: value}, {make_key("a"): late, b: None}, {a: None}]
+    failing = rows + [{a: value}, 7]
 
     def refused():
         try:
@@ -512,5 +617,5 @@ def test_backfill_iterdict_keeps_reference_counts():
         except TypeError:
             pass
 
-    assert_no_leak(lambda: pelm.backfill_iterdict(rows), value, late, *rows)
-    assert_no_leak(refused, value, late, *rows)
+    assert_no_leak(lambda: pelm.backfill_iterdict(rows), value, late, a, b, *rows)
+    assert_no_leak(refused, value, late, a, b, *rows)

@@ -188,7 +188,9 @@ def test_backfill_matches_model(values):
 
 # ------------------------------------------------------- backfill_iterdict
 
-KEYS = ["a", "b", "c"]
+# A one-character key, whose str the interpreter shares, and longer ones (one
+# of them not ASCII) whose str is made anew for each store.
+KEYS = ["a", "column_b", "ĉolumn_c"]
 
 
 @st.composite

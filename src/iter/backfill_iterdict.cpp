@@ -13,7 +13,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -23,10 +22,14 @@
 #include "frame/error.hpp"
 #include "frame/fault.hpp"
 #include "frame/hash.hpp"
+#include "frame/str_storage.hpp"
 #include "functions.hpp"
+#include "iter/str_hash_index.hpp"
 
 namespace pelm {
 namespace {
+
+using iter::StrHashIndex;
 
 // PyDict_Next over one dict, with the checks that catch a dict changed by
 // other code (a finaliser, another thread) while it is visited: its size must
@@ -55,32 +58,8 @@ private:
     Py_ssize_t remaining_;
 };
 
-// A new plain str equal to `text_key`, a str that this call made from a key's
-// text: every store into a result dict makes its key anew from the text, as
-// PyUnicode_FromStringAndSize would. Copying the str's storage spares
-// decoding the UTF-8 text again.
-OwnedRef copy_of_key(PyObject* text_key) {
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(text_key);
-    if (length <= 1) {
-        // For these texts the interpreter hands out its shared str objects.
-        Py_ssize_t size = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(text_key, &size);
-        if (utf8 == nullptr) fail_null_object();
-        return made_object(PyUnicode_FromStringAndSize(utf8, size));
-    }
-    const int kind = PyUnicode_KIND(text_key);
-    const Py_UCS4 max_char = PyUnicode_IS_ASCII(text_key)  ? 0x7F
-                             : kind == PyUnicode_1BYTE_KIND ? 0xFF
-                             : kind == PyUnicode_2BYTE_KIND ? 0xFFFF
-                                                            : 0x10FFFF;
-    OwnedRef copy = made_object(PyUnicode_New(length, max_char));
-    std::memcpy(PyUnicode_DATA(copy.get()), PyUnicode_DATA(text_key),
-                static_cast<std::size_t>(length) * static_cast<std::size_t>(kind));
-    return copy;
-}
-
-Result<void> store(PyObject* dict, PyObject* text_key, PyObject* value) {
-    OwnedRef key = copy_of_key(text_key);
+Result<void> store(PyObject* dict, const StrCopier& key_text, PyObject* value) {
+    OwnedRef key = key_text.copy();
     if (PyDict_SetItem(dict, key.get(), value) < 0) return taken_error();
     return {};
 }
@@ -88,25 +67,33 @@ Result<void> store(PyObject* dict, PyObject* text_key, PyObject* value) {
 // What is known of a key text once it has had a value that is not None.
 struct KnownKey {
     OwnedRef last_value;  // the latest value that is not None
-    OwnedRef result_key;  // a plain str of the text, copied for each store
+    StrCopier key_text;   // a plain str of the text, copied for each store
 };
 
 // The key objects met most recently, each with what is known of its text.
 // Rows of dicts tend to share their key objects, so most entries are resolved
 // here without reading or hashing the key's text. A slot holds a reference to
 // its key object: an address seen here always means the same str.
+//
+// Each address has a set of two slots, the newer key object first, so that
+// two key objects of a row whose addresses fall into one set do not keep
+// pushing each other out.
 class RecentKeys {
 public:
     KnownKey* find(PyObject* key) const noexcept {
-        const Slot& slot = slots_[slot_index(key)];
-        return slot.key.get() == key ? slot.known : nullptr;
+        const Set& set = sets_[set_index(key)];
+        if (set[0].key.get() == key) return set[0].known;
+        if (set[1].key.get() == key) return set[1].known;
+        return nullptr;
     }
 
-    // Returns the key object that the slot held before.
+    // Returns the key object that the set gave up for it.
     [[nodiscard]] OwnedRef remember(PyObject* key, KnownKey* known) noexcept {
-        Slot& slot = slots_[slot_index(key)];
-        slot.known = known;
-        return std::exchange(slot.key, OwnedRef::new_ref(key));
+        Set& set = sets_[set_index(key)];
+        OwnedRef oldest = std::move(set[1].key);
+        set[1] = std::move(set[0]);
+        set[0] = Slot{OwnedRef::new_ref(key), known};
+        return oldest;
     }
 
 private:
@@ -114,13 +101,16 @@ private:
         OwnedRef key;
         KnownKey* known = nullptr;
     };
+    using Set = std::array<Slot, 2>;
 
-    static std::size_t slot_index(PyObject* key) noexcept {
-        return (reinterpret_cast<std::uintptr_t>(key) >> 4) % slot_count;
+    // Fibonacci hashing of the address without its alignment bits.
+    static std::size_t set_index(PyObject* key) noexcept {
+        const std::uint64_t address = reinterpret_cast<std::uintptr_t>(key) >> 4;
+        return static_cast<std::size_t>((address * 0x9E3779B97F4A7C15u) >> (64 - set_bits));
     }
 
-    static constexpr std::size_t slot_count = 61;
-    std::array<Slot, slot_count> slots_;
+    static constexpr int set_bits = 5;
+    std::array<Set, std::size_t{1} << set_bits> sets_;
 };
 
 // References given up while an entry is handled. They are released only when
@@ -171,29 +161,20 @@ private:
 
     Result<void> take_entry(PyObject* key, PyObject* value, PyObject* filled, PyObject* result,
                             Displaced& displaced) {
-        KnownKey* known = recent_.find(key);
-        const bool recent = known != nullptr;
-        std::string_view text;
-        if (!recent) {
-            // The key is tested before its value: a key that is not a str
-            // fails even when its value is None.
-            Result<BorrowedText> extracted = extract_borrowed_text(BorrowedRef(key));
-            if (!extracted) return extracted.take_error();
-            text = *extracted;
-            if (auto found = last_values_.find(text); found != last_values_.end()) {
-                known = &found->second;
-            }
-        }
+        Result<KeyLookup> lookup = look_up(key);
+        if (!lookup) return lookup.take_error();
+        KnownKey* known = lookup->known;
         if (value != Py_None) {
             if (known != nullptr) {
                 displaced.value = std::exchange(known->last_value, OwnedRef::new_ref(value));
             } else {
-                Result<KnownKey*> first = take_first_value(text, value, result);
+                Result<KnownKey*> first = take_first_value(lookup->text, value, result);
                 if (!first) return first.take_error();
                 known = *first;
             }
         } else if (known == nullptr) {
             // No value to fill with yet: count it, and leave the key out.
+            const std::string_view text = lookup->text;
             if (auto pending = pending_counts_.find(text); pending != pending_counts_.end()) {
                 ++pending->second;
             } else {
@@ -201,17 +182,46 @@ private:
             }
             return {};
         }
-        if (!recent) displaced.key = recent_.remember(key, known);
-        return store(filled, known->result_key.get(), known->last_value.get());
+        if (!lookup->recent) displaced.key = recent_.remember(key, known);
+        return store(filled, known->key_text, known->last_value.get());
+    }
+
+    // What a key object tells of its text.
+    struct KeyLookup {
+        KnownKey* known = nullptr;  // null while the text has had no value but None
+        bool recent = false;        // found among the recent key objects
+        std::string_view text;      // the text's UTF-8 form, when not recent
+    };
+
+    // Tried in order of cost: the key object among the recent ones; its text
+    // through the hash that the interpreter cached in it; the text's UTF-8
+    // form in the last-value map. The key is tested here, before its value
+    // is looked at: a key that is not a str fails even when its value is
+    // None, and so does a str without a UTF-8 form.
+    Result<KeyLookup> look_up(PyObject* key) {
+        if (KnownKey* known = recent_.find(key)) return KeyLookup{known, true, {}};
+        // A key whose text is known has a UTF-8 form; it is still asked for,
+        // so that each key object ends the call as extracting its text leaves
+        // it (with that form cached).
+        Result<BorrowedText> text = extract_borrowed_text(BorrowedRef(key));
+        if (!text) return text.take_error();
+        KnownKey* known = by_hash_.find(key);
+        if (known == nullptr) {
+            if (auto found = last_values_.find(*text); found != last_values_.end()) {
+                known = &found->second;
+            }
+        }
+        return KeyLookup{known, false, *text};
     }
 
     // The first value that is not None for a text: it is recorded, then goes
     // into the result dicts whose None values were counted for the text.
     Result<KnownKey*> take_first_value(std::string_view text, PyObject* value, PyObject* result) {
         auto [entry, inserted] = last_values_.emplace(
-            OwnedText(text), KnownKey{OwnedRef::new_ref(value), new_str(text)});
+            OwnedText(text), KnownKey{OwnedRef::new_ref(value), StrCopier(new_str(text))});
         if (!inserted) fault("a key text got its first value twice");
         KnownKey* known = &entry->second;
+        by_hash_.add(known->key_text.original(), known->key_text.hash(), known);
         if (!pending_counts_.empty()) {
             if (auto pending = pending_counts_.find(text); pending != pending_counts_.end()) {
                 const std::uint64_t count = pending->second;
@@ -232,8 +242,7 @@ private:
         const std::uint64_t end = count < available ? count : available;
         for (std::uint64_t position = 0; position < end; ++position) {
             PyObject* earlier = PyList_GET_ITEM(result, static_cast<Py_ssize_t>(position));
-            if (Result<void> stored =
-                    store(earlier, known->result_key.get(), known->last_value.get());
+            if (Result<void> stored = store(earlier, known->key_text, known->last_value.get());
                 !stored) {
                 return stored;
             }
@@ -245,7 +254,11 @@ private:
     // last-value map are never removed, so pointers to them stay valid.
     TextKeyMap<KnownKey> last_values_;
     TextKeyMap<std::uint64_t> pending_counts_;
+    // Lookups that spare hashing the text: by the key object itself, and by
+    // the hash the interpreter cached in it. Both lead to entries of the
+    // last-value map.
     RecentKeys recent_;
+    StrHashIndex<KnownKey> by_hash_;
 };
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include <Python.h>
 
-#include <cstring>
+#include "frame/str_storage.hpp"
 
 namespace pelm::iter {
 
@@ -20,7 +20,7 @@ public:
     explicit QuickComparand(PyObject* object) noexcept : object_(object) {
         PyTypeObject* type = Py_TYPE(object);
         if (type == &PyUnicode_Type) {
-            if (is_ready(object)) kind_ = Kind::str;
+            if (has_str_storage(object)) kind_ = Kind::str;
         } else if (type == &PyLong_Type) {
             if (fits_int64(object, int_value_)) kind_ = Kind::int64;
         } else if (type == &PyFloat_Type) {
@@ -32,8 +32,8 @@ public:
     QuickEquality compare(PyObject* other) const noexcept {
         switch (kind_) {
             case Kind::str:
-                if (Py_TYPE(other) != &PyUnicode_Type || !is_ready(other)) break;
-                return verdict(same_text(object_, other));
+                if (Py_TYPE(other) != &PyUnicode_Type || !has_str_storage(other)) break;
+                return verdict(same_str_text(object_, other));
             case Kind::int64: {
                 if (Py_TYPE(other) != &PyLong_Type) break;
                 long long value = 0;
@@ -62,28 +62,6 @@ private:
         int overflow = 0;
         value = PyLong_AsLongLongAndOverflow(exact_int, &overflow);
         return overflow == 0;
-    }
-
-    // Strings in the compact form: two equal ones have the same length and
-    // the same kind, since each is stored in the narrowest kind that holds it.
-    static bool same_text(PyObject* a, PyObject* b) noexcept {
-        const Py_ssize_t length = PyUnicode_GET_LENGTH(a);
-        if (length != PyUnicode_GET_LENGTH(b)) return false;
-        const int kind = PyUnicode_KIND(a);
-        if (kind != static_cast<int>(PyUnicode_KIND(b))) return false;
-        return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b),
-                           static_cast<std::size_t>(length) * static_cast<std::size_t>(kind)) == 0;
-    }
-
-    static bool is_ready(PyObject* str) noexcept {
-#if PY_VERSION_HEX < 0x030C0000
-        // Strings made through the legacy wide-character API may not have
-        // their compact form yet; those take the full comparison.
-        return PyUnicode_IS_READY(str);
-#else
-        (void)str;
-        return true;
-#endif
     }
 
     PyObject* object_;
