@@ -68,6 +68,11 @@ Result<void> store(PyObject* dict, const StrCopier& key_text, PyObject* value) {
 struct KnownKey {
     OwnedRef last_value;  // the latest value that is not None
     StrCopier key_text;   // a plain str of the text, copied for each store
+
+    // Takes a new latest value; returns the one it replaces.
+    [[nodiscard]] OwnedRef take_value(PyObject* value) noexcept {
+        return std::exchange(last_value, OwnedRef::new_ref(value));
+    }
 };
 
 // The key objects met most recently, each with what is known of its text.
@@ -159,59 +164,62 @@ private:
         return {};
     }
 
+    // Most entries have a key object met recently: their key is already
+    // known to be a str with a UTF-8 form, and its text to have a value.
     Result<void> take_entry(PyObject* key, PyObject* value, PyObject* filled, PyObject* result,
                             Displaced& displaced) {
-        Result<KeyLookup> lookup = look_up(key);
-        if (!lookup) return lookup.take_error();
-        KnownKey* known = lookup->known;
+        KnownKey* known = recent_.find(key);
+        if (known == nullptr) {
+            Result<KnownKey*> taken = take_new_key_object(key, value, result, displaced);
+            if (!taken) return taken.take_error();
+            known = *taken;
+            if (known == nullptr) return {};
+        } else if (value != Py_None) {
+            displaced.value = known->take_value(value);
+        }
+        return store(filled, known->key_text, known->last_value.get());
+    }
+
+    // An entry whose key object is not among the recent ones. The key is
+    // tested here, before its value is looked at: a key that is not a str
+    // fails even when its value is None, and so does a str without a UTF-8
+    // form. Extracting the text also leaves the key object as every key
+    // object met ends the call (with that form cached). Returns what is known
+    // of the text to store under it, or null when the value is None and the
+    // text has had no other value yet: the None is counted and the key left
+    // out.
+    Result<KnownKey*> take_new_key_object(PyObject* key, PyObject* value, PyObject* result,
+                                          Displaced& displaced) {
+        Result<BorrowedText> text = extract_borrowed_text(BorrowedRef(key));
+        if (!text) return text.take_error();
+        KnownKey* known = find_text(key, *text);
         if (value != Py_None) {
             if (known != nullptr) {
-                displaced.value = std::exchange(known->last_value, OwnedRef::new_ref(value));
+                displaced.value = known->take_value(value);
             } else {
-                Result<KnownKey*> first = take_first_value(lookup->text, value, result);
+                Result<KnownKey*> first = take_first_value(*text, value, result);
                 if (!first) return first.take_error();
                 known = *first;
             }
         } else if (known == nullptr) {
-            // No value to fill with yet: count it, and leave the key out.
-            const std::string_view text = lookup->text;
-            if (auto pending = pending_counts_.find(text); pending != pending_counts_.end()) {
+            if (auto pending = pending_counts_.find(*text); pending != pending_counts_.end()) {
                 ++pending->second;
             } else {
-                pending_counts_.emplace(OwnedText(text), 1);
+                pending_counts_.emplace(OwnedText(*text), 1);
             }
-            return {};
+            return nullptr;
         }
-        if (!lookup->recent) displaced.key = recent_.remember(key, known);
-        return store(filled, known->key_text, known->last_value.get());
+        displaced.key = recent_.remember(key, known);
+        return known;
     }
 
-    // What a key object tells of its text.
-    struct KeyLookup {
-        KnownKey* known = nullptr;  // null while the text has had no value but None
-        bool recent = false;        // found among the recent key objects
-        std::string_view text;      // the text's UTF-8 form, when not recent
-    };
-
-    // Tried in order of cost: the key object among the recent ones; its text
-    // through the hash that the interpreter cached in it; the text's UTF-8
-    // form in the last-value map. The key is tested here, before its value
-    // is looked at: a key that is not a str fails even when its value is
-    // None, and so does a str without a UTF-8 form.
-    Result<KeyLookup> look_up(PyObject* key) {
-        if (KnownKey* known = recent_.find(key)) return KeyLookup{known, true, {}};
-        // A key whose text is known has a UTF-8 form; it is still asked for,
-        // so that each key object ends the call as extracting its text leaves
-        // it (with that form cached).
-        Result<BorrowedText> text = extract_borrowed_text(BorrowedRef(key));
-        if (!text) return text.take_error();
-        KnownKey* known = by_hash_.find(key);
-        if (known == nullptr) {
-            if (auto found = last_values_.find(*text); found != last_values_.end()) {
-                known = &found->second;
-            }
-        }
-        return KeyLookup{known, false, *text};
+    // What is known of the text of `key`, a str whose UTF-8 form is `text`:
+    // first through the hash that the interpreter cached in the key, which
+    // spares hashing the text, then in the last-value map.
+    KnownKey* find_text(PyObject* key, std::string_view text) {
+        if (KnownKey* known = by_hash_.find(key)) return known;
+        auto found = last_values_.find(text);
+        return found == last_values_.end() ? nullptr : &found->second;
     }
 
     // The first value that is not None for a text: it is recorded, then goes
