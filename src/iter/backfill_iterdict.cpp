@@ -8,7 +8,9 @@
 //
 // Keys are matched by their UTF-8 text. The result dicts get plain str keys
 // made from that text, never the caller's key objects: every store gets a
-// new str of its own. The values are the caller's own objects.
+// new str of its own, copied from one str made per text and carrying its
+// hash, so that the dict does not hash the text again. The values are the
+// caller's own objects.
 #include <Python.h>
 
 #include <array>
