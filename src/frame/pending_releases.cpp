@@ -1,10 +1,10 @@
-// PENDING_RELEASES: objects whose release was put off because the releasing
-// thread was not attached to the interpreter. The record is made on the first
-// deferred release and lives for the rest of the process. Queueing happens
-// under its mutex; draining takes the whole vector under the mutex and
-// decrements after unlocking, so no deallocation runs with the mutex held.
+// The record comes into use with the first deferred release and lives for
+// the rest of the process. Queueing happens under its mutex; draining takes
+// the whole vector under the mutex and decrements after unlocking, so no
+// deallocation runs with the mutex held.
+#include "frame/pending_releases.hpp"
+
 #include <atomic>
-#include <mutex>
 
 #include "frame/fault.hpp"
 #include "frame/refs.hpp"
@@ -18,43 +18,49 @@ struct PendingReleases {
     Vector<PyObject*> objects;
 };
 
-std::atomic<PendingReleases*> PENDING_RELEASES{nullptr};
+// Constant-initialised storage: making the record needs no guard (the guard
+// of a function-local static is itself a lock that fork() can leave held),
+// and it is never destroyed, so a thread still running at exit finds it
+// intact.
+union RecordStorage {
+    constexpr RecordStorage() : record() {}
+    ~RecordStorage() {}
+    PendingReleases record;
+};
 
-PendingReleases& pending_releases() {
-    static PendingReleases* const record = [] {
-        auto* made = new PendingReleases;
-        PENDING_RELEASES.store(made, std::memory_order_release);
-        return made;
-    }();
-    return *record;
-}
+constinit RecordStorage STORAGE;
+
+// Null until the first deferred release: entries skip the drain until then.
+constinit std::atomic<PendingReleases*> PENDING_RELEASES{nullptr};
 
 void fail_broken_lock() { fault("called `Result::unwrap()` on an `Err` value: PoisonError { .. }"); }
 
 }  // namespace
 
-void defer_release(PyObject* object) {
-    PendingReleases& record = pending_releases();
-    std::unique_lock lock(record.mutex);
-    if (record.broken) {
-        lock.unlock();
+PendingReleasesLock::PendingReleasesLock() : lock_(STORAGE.record.mutex) {
+    if (STORAGE.record.broken) {
+        lock_.unlock();
         fail_broken_lock();
     }
-    record.objects.push_back(object);
+}
+
+Vector<PyObject*>& PendingReleasesLock::objects() noexcept { return STORAGE.record.objects; }
+
+void defer_release(PyObject* object) {
+    if (PENDING_RELEASES.load(std::memory_order_relaxed) == nullptr) {
+        PENDING_RELEASES.store(&STORAGE.record, std::memory_order_release);
+    }
+    PendingReleasesLock record;
+    record.objects().push_back(object);
 }
 
 void drain_pending_releases_if_any() {
-    PendingReleases* record = PENDING_RELEASES.load(std::memory_order_acquire);
-    if (record == nullptr) return;
+    if (PENDING_RELEASES.load(std::memory_order_acquire) == nullptr) return;
     Vector<PyObject*> taken;
     {
-        std::unique_lock lock(record->mutex);
-        if (record->broken) {
-            lock.unlock();
-            fail_broken_lock();
-        }
-        if (record->objects.empty()) return;
-        taken.swap(record->objects);
+        PendingReleasesLock record;
+        if (record.objects().empty()) return;
+        taken.swap(record.objects());
     }
     for (PyObject* object : taken) Py_DECREF(object);
 }
