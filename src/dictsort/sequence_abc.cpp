@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::string_view unwrap_failure = "called `Result::unwrap()` on an `Err` value: ";
 
-InterpreterOnceCell<PyTypeObject*, OnFailure::Retry> SEQUENCE_ABC_TYPE;
+InterpreterOnceCell<OnFailure::Retry> SEQUENCE_ABC_TYPE;
 
 // "TypeName: text" of an exception, for the fault message.
 OwnedText describe_exception(PyObject* exception) {
@@ -43,7 +43,7 @@ OwnedText describe_exception(PyObject* exception) {
     fail_lookup(describe_exception(normalize_error(error)));
 }
 
-PyTypeObject* look_up_sequence_type() {
+OwnedRef look_up_sequence_type() {
     const OwnedRef module_name = new_str("collections.abc");
     const OwnedRef module = OwnedRef::steal(PyImport_Import(module_name.get()));
     if (!module) fail_lookup_with_raised_exception();
@@ -56,12 +56,13 @@ PyTypeObject* look_up_sequence_type() {
         description += "' object, not a type";
         fail_lookup(std::move(description));
     }
-    // Kept for the life of the process.
-    return reinterpret_cast<PyTypeObject*>(sequence.release());
+    return sequence;
 }
 
 }  // namespace
 
-PyTypeObject* sequence_abc_type() { return SEQUENCE_ABC_TYPE.get(look_up_sequence_type); }
+PyTypeObject* sequence_abc_type() {
+    return reinterpret_cast<PyTypeObject*>(SEQUENCE_ABC_TYPE.get(look_up_sequence_type));
+}
 
 }  // namespace pelm::dictsort

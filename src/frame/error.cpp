@@ -20,7 +20,7 @@ constexpr const char* panic_exception_doc =
     "\nLike SystemExit, it derives from BaseException so that it will typically\n"
     "propagate all the way through the stack and cause the Python interpreter to exit.\n";
 
-InterpreterOnceCell<PyObject*> PANIC_EXCEPTION_TYPE;
+InterpreterOnceCell<> PANIC_EXCEPTION_TYPE;
 
 }  // namespace
 
@@ -305,10 +305,10 @@ OwnedText lossy_text(PyObject* str) {
 // --- The PanicException type ---------------------------------------------------
 
 PyObject* panic_exception_type() {
-    return PANIC_EXCEPTION_TYPE.get([]() -> PyObject* {
-        PyObject* type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_exception_doc,
-                                                   PyExc_BaseException, nullptr);
-        if (type == nullptr) {
+    return PANIC_EXCEPTION_TYPE.get([] {
+        OwnedRef type = OwnedRef::steal(PyErr_NewExceptionWithDoc(
+            "pyo3_runtime.PanicException", panic_exception_doc, PyExc_BaseException, nullptr));
+        if (!type) {
             OwnedRef exception = OwnedRef::steal(PyErr_GetRaisedException());
             OwnedText message("Failed to initialize new exception type.: ");
             if (exception) {

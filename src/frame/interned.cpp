@@ -10,7 +10,7 @@ namespace {
 
 struct InternedString {
     std::string_view text;
-    InterpreterOnceCell<PyObject*> cell;
+    InterpreterOnceCell<> cell;
 
     PyObject* get() {
         return cell.get([this] {
@@ -18,7 +18,7 @@ struct InternedString {
                 PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
             if (str == nullptr) fail_null_object();
             PyUnicode_InternInPlace(&str);
-            return str;
+            return OwnedRef::steal(str);
         });
     }
 };

@@ -11,7 +11,19 @@
 // builds never need the interpreter). InterpreterOnceCell releases the global
 // lock while it waits, and the building thread takes the lock back before it
 // builds, so two threads that need the value cannot deadlock on the lock.
+//
+// No thread ever waits for its own build. An InterpreterOnceCell's build runs
+// Python code (an import, a finaliser run by a collection, the releases put
+// off meanwhile), and that code may ask for the same value again on the same
+// thread. Such a nested request builds a value of its own, without touching
+// the cell's state; whichever build finishes first publishes its value, and
+// a build that finishes later releases its own and uses the published one, so
+// only one value is ever visible. A nested build that fails fails only the
+// nested request. LazyCell builds run no Python code and cannot be asked for
+// again by their own thread; should one be, that is an internal fault.
 #pragma once
+
+#include <pthread.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -21,6 +33,7 @@
 
 #include "frame/attach.hpp"
 #include "frame/fault.hpp"
+#include "frame/refs.hpp"
 
 namespace pelm {
 
@@ -30,64 +43,51 @@ namespace detail {
 
 enum class CellState : int { Unbuilt, Building, Built, Poisoned };
 
-template <class T>
-class OnceStorage {
+// What a request for an unbuilt value found.
+enum class Claim {
+    Build,   // the cell was unbuilt; this thread now builds it
+    Built,   // the value is there, possibly after waiting for another thread
+    Nested,  // this thread is building the value already, further up its stack
+};
+
+// The state and synchronisation of a cell, apart from its value.
+class CellCore {
 public:
-    OnceStorage() = default;
-    OnceStorage(const OnceStorage&) = delete;
-    OnceStorage& operator=(const OnceStorage&) = delete;
-    // Process-wide values are never destroyed.
-    ~OnceStorage() = default;
+    CellCore() = default;
+    CellCore(const CellCore&) = delete;
+    CellCore& operator=(const CellCore&) = delete;
 
     bool built() const noexcept { return state_.load(std::memory_order_acquire) == CellState::Built; }
-    T& value() noexcept { return *std::launder(reinterpret_cast<T*>(storage_)); }
 
     // Claims the build for this thread, or waits while another thread builds.
-    // Returns true when this thread must build, false when the value is built.
     // A poisoned cell is a fault.
-    bool claim_or_wait() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            switch (state_.load(std::memory_order_acquire)) {
-                case CellState::Built:
-                    return false;
-                case CellState::Poisoned:
-                    lock.unlock();
-                    fault("Lazy instance has previously been poisoned");
-                case CellState::Unbuilt:
-                    state_.store(CellState::Building, std::memory_order_relaxed);
-                    return true;
-                case CellState::Building:
-                    changed_.wait(lock);
-                    break;
-            }
-        }
-    }
+    Claim claim_or_wait();
 
-    template <class Build>
-    void build(Build&& make, OnFailure policy) {
-        try {
-            ::new (static_cast<void*>(storage_)) T(make());
-        } catch (...) {
-            finish(policy == OnFailure::Poison ? CellState::Poisoned : CellState::Unbuilt);
-            throw;
-        }
-        finish(CellState::Built);
-    }
-
-private:
-    void finish(CellState state) {
+    // Stores a finished build's value with `store` (run under the cell's
+    // mutex, so it must be quick) and marks the cell built, unless a value
+    // was published first. Returns whether `store` ran.
+    template <class Store>
+    bool publish(Store&& store) {
         {
             std::lock_guard lock(mutex_);
-            state_.store(state, std::memory_order_release);
+            if (state_.load(std::memory_order_relaxed) == CellState::Built) return false;
+            store();
+            state_.store(CellState::Built, std::memory_order_release);
         }
         changed_.notify_all();
+        return true;
     }
 
+    // The claimed build failed: unless a nested build published a value
+    // meanwhile, the cell becomes poisoned or unbuilt again.
+    void abandon(OnFailure policy) noexcept;
+
+private:
     std::atomic<CellState> state_{CellState::Unbuilt};
+    // The thread that claimed the build; meaningful while Building.
+    pthread_t builder_{};
     std::mutex mutex_;
     std::condition_variable changed_;
-    alignas(T) unsigned char storage_[sizeof(T)];
 };
 
 }  // namespace detail
@@ -95,35 +95,97 @@ private:
 template <class T, OnFailure Policy = OnFailure::Poison>
 class LazyCell {
 public:
+    LazyCell() = default;
+    LazyCell(const LazyCell&) = delete;
+    LazyCell& operator=(const LazyCell&) = delete;
+    // Process-wide values are never destroyed.
+    ~LazyCell() = default;
+
     template <class Build>
     T& get(Build&& make) {
-        if (!cell_.built() && cell_.claim_or_wait()) cell_.build(std::forward<Build>(make), Policy);
-        return cell_.value();
+        if (!core_.built()) {
+            switch (core_.claim_or_wait()) {
+                case detail::Claim::Built:
+                    break;
+                case detail::Claim::Nested:
+                    fault("a one-time value was asked for by its own build");
+                case detail::Claim::Build:
+                    build(std::forward<Build>(make));
+                    break;
+            }
+        }
+        return value();
     }
-    bool built() const noexcept { return cell_.built(); }
+    bool built() const noexcept { return core_.built(); }
 
 private:
-    detail::OnceStorage<T> cell_;
+    T& value() noexcept { return *std::launder(reinterpret_cast<T*>(storage_)); }
+
+    // Only the claiming thread builds, so the value is made in place: it
+    // need not be movable.
+    template <class Build>
+    void build(Build&& make) {
+        try {
+            ::new (static_cast<void*>(storage_)) T(make());
+        } catch (...) {
+            core_.abandon(Policy);
+            throw;
+        }
+        core_.publish([] {});
+    }
+
+    detail::CellCore core_;
+    alignas(T) unsigned char storage_[sizeof(T)];
 };
 
-template <class T, OnFailure Policy = OnFailure::Poison>
+// A process-wide interpreter object. The build returns an OwnedRef and runs
+// attached; get() hands out a borrowed reference that lives as long as the
+// process.
+template <OnFailure Policy = OnFailure::Poison>
 class InterpreterOnceCell {
 public:
     // Must be called attached. Returns attached.
     template <class Build>
-    T& get(Build&& make) {
-        if (cell_.built()) return cell_.value();
-        DetachedScope detached;
-        if (cell_.claim_or_wait()) {
-            detached.reattach();
-            cell_.build(std::forward<Build>(make), Policy);
+    PyObject* get(Build&& make) {
+        if (core_.built()) return value_;
+        detail::Claim claim;
+        {
+            DetachedScope detached;
+            claim = core_.claim_or_wait();
         }
-        return cell_.value();
+        switch (claim) {
+            case detail::Claim::Built:
+                break;
+            case detail::Claim::Nested:
+                build_and_publish(make);
+                break;
+            case detail::Claim::Build:
+                // Taking the interpreter back ran the releases put off
+                // meanwhile, which may have asked for the value and built it.
+                if (core_.built()) break;
+                try {
+                    build_and_publish(make);
+                } catch (...) {
+                    core_.abandon(Policy);
+                    throw;
+                }
+                break;
+        }
+        return value_;
     }
-    bool built() const noexcept { return cell_.built(); }
+    bool built() const noexcept { return core_.built(); }
 
 private:
-    detail::OnceStorage<T> cell_;
+    template <class Build>
+    void build_and_publish(Build& make) {
+        OwnedRef made = make();
+        // A value published first wins; `made` is then released here.
+        core_.publish([&] { value_ = made.release(); });
+    }
+
+    detail::CellCore core_;
+    // Written under the cell's mutex before the cell is marked built.
+    PyObject* value_ = nullptr;
 };
 
 }  // namespace pelm

@@ -22,11 +22,13 @@
 #include <map>
 #include <string>
 
+#include "dictsort/sequence_abc.hpp"
 #include "frame/args.hpp"
 #include "frame/call.hpp"
 #include "frame/compat.hpp"
 #include "frame/error.hpp"
 #include "frame/fault.hpp"
+#include "frame/interned.hpp"
 #include "frame/once.hpp"
 #include "module.hpp"
 #include "text/fraction_pattern.hpp"
@@ -248,10 +250,21 @@ void module_exec_twice() {
     Py_DECREF(module);
 }
 
+// A fresh module object with the module's functions. Its __all__ is there
+// from the start, so the execution step takes no exception and makes no
+// PanicException type.
+PyObject* fresh_module(const char* name) {
+    PyObject* module = PyModule_New(name);
+    PyObject* all = PyList_New(0);
+    PyObject_SetAttrString(module, "__all__", all);
+    Py_DECREF(all);
+    check(pelm::module_exec(module) == 0, "the execution step succeeds");
+    return module;
+}
+
 // The module's sanitize_vulgar_string, from a fresh module object.
 PyObject* sanitize_function() {
-    PyObject* module = PyModule_New("fractions_first_use");
-    check(pelm::module_exec(module) == 0, "the execution step succeeds");
+    PyObject* module = fresh_module("fractions_first_use");
     PyObject* function = PyObject_GetAttrString(module, "sanitize_vulgar_string");
     Py_DECREF(module);
     return function;
@@ -284,6 +297,158 @@ void fractions_built_on_first_use() {
           "the first call that converts builds both values, fraction or not");
     check(call_sanitize(sanitize, PyUnicode_FromString("1 \u00bd")) == "1.5", "and uses them");
     Py_DECREF(sanitize);
+}
+
+// A one-time value asked for again by its own build. The build takes the
+// interpreter back first, which performs the releases put off meanwhile; the
+// scenario puts off the release of an object whose finaliser calls the
+// module in a way that needs the same value. That nested call must complete
+// instead of waiting for the build that runs it, and the value that the
+// outer request returns is the one that the nested call saw.
+struct ReentryCase {
+    const char* nested_call;  // Python, with the module as M
+    const char* nested_outcome;
+    PyObject* (*get)();
+    const char* value_check;  // Python, true for the value
+};
+
+PyObject* get_panic_type() { return pelm::panic_exception_type(); }
+PyObject* get_add_note_name() { return pelm::interned(pelm::InternedName::AddNote); }
+PyObject* get_sequence_type() {
+    return reinterpret_cast<PyObject*>(pelm::dictsort::sequence_abc_type());
+}
+
+void value_asked_for_during_its_build(const ReentryCase& reentry) {
+    PyObject* module = fresh_module("reentry");
+    check(!panic_type_exists(), "no PanicException type exists yet");
+    PyObject* globals = PyDict_New();
+    PyDict_SetItemString(globals, "__builtins__", PyEval_GetBuiltins());
+    PyDict_SetItemString(globals, "M", module);
+    PyObject* ran = PyRun_String(
+        "class RaisesOnEq:\n"
+        "    def __eq__(self, other):\n"
+        "        raise LookupError('compared')\n"
+        "    __hash__ = object.__hash__\n"
+        "def outcome(call):\n"
+        "    try:\n"
+        "        return repr(call())\n"
+        "    except BaseException as e:\n"
+        "        return type(e).__name__ + repr(getattr(e, '__notes__', []))\n"
+        "nested = []\n"
+        "class CallsOnFinalise:\n"
+        "    def __del__(self):\n"
+        "        nested.append(outcome(NESTED_CALL))\n",
+        Py_file_input, globals, globals);
+    if (ran == nullptr) PyErr_Print();
+    Py_XDECREF(ran);
+    PyObject* call = PyRun_String(reentry.nested_call, Py_eval_input, globals, globals);
+    PyDict_SetItemString(globals, "NESTED_CALL", call);
+    Py_XDECREF(call);
+    PyObject* finaliser_class = PyDict_GetItemString(globals, "CallsOnFinalise");
+
+    PyObject* value = nullptr;
+    PyObject* result = call_through_frame([&]() -> pelm::CallOutcome {
+        {
+            pelm::OwnedRef finaliser = pelm::OwnedRef::steal(PyObject_CallNoArgs(finaliser_class));
+            pelm::ATTACH_COUNT = 0;  // released while detached: put off
+        }
+        pelm::ATTACH_COUNT = 1;
+        value = reentry.get();
+        return pelm::none_object();
+    });
+    Py_XDECREF(result);
+
+    PyObject* nested = PyDict_GetItemString(globals, "nested");
+    check(PyList_GET_SIZE(nested) == 1 &&
+              std::string(PyUnicode_AsUTF8(PyList_GET_ITEM(nested, 0))) == reentry.nested_outcome,
+          reentry.nested_outcome);
+    PyDict_SetItemString(globals, "value", value);
+    PyObject* checked = PyRun_String(reentry.value_check, Py_eval_input, globals, globals);
+    check(checked == Py_True, reentry.value_check);
+    Py_XDECREF(checked);
+    Py_DECREF(globals);
+    Py_DECREF(module);
+}
+
+void reentered_panic_type() {
+    value_asked_for_during_its_build(
+        {"lambda: M.same_order([RaisesOnEq()], [1])", "LookupError[]", get_panic_type,
+         "__import__('gc').collect() >= 0 and [c for c in BaseException.__subclasses__()"
+         " if c.__module__ == 'pyo3_runtime'] == [value]"});
+}
+
+void reentered_interned_name() {
+    value_asked_for_during_its_build(
+        {"lambda: M.uncamel(5)",
+         "TypeError[\"while processing 'camel'\"]", get_add_note_name,
+         "value == 'add_note' and __import__('sys').intern('add_note') is value"});
+}
+
+void reentered_sequence_type() {
+    value_asked_for_during_its_build({"lambda: M.multikeysort([{'a': 1}], {'a'})", "[{'a': 1}]",
+                                      get_sequence_type,
+                                      "value is __import__('collections.abc').abc.Sequence"});
+}
+
+pelm::InterpreterOnceCell<> NESTED_FAILURE_CELL;
+pelm::InterpreterOnceCell<> OUTER_FAILURE_CELL;
+pelm::LazyCell<int> SELF_ASKING_CELL;
+
+// How nested builds of one cell meet: the first finished build is published
+// and a later one released; a failure fails only its own request.
+void once_cell_nested_builds() {
+    PyObject* result = call_through_frame([]() -> pelm::CallOutcome {
+        PyObject* published = nullptr;
+        PyObject* discarded = nullptr;
+        int builds = 0;
+        auto make_list = [&]() -> pelm::OwnedRef {
+            ++builds;
+            return pelm::OwnedRef::steal(PyList_New(0));
+        };
+        auto outer = [&]() -> pelm::OwnedRef {
+            ++builds;
+            try {
+                NESTED_FAILURE_CELL.get([]() -> pelm::OwnedRef { pelm::fault("nested build failed"); });
+                check(false, "a failing nested build fails its request");
+            } catch (const pelm::InternalFault&) {
+            }
+            published = NESTED_FAILURE_CELL.get(make_list);
+            check(NESTED_FAILURE_CELL.built(), "the nested build publishes its value at once");
+            pelm::OwnedRef own = pelm::OwnedRef::steal(PyList_New(0));
+            discarded = own.get();
+            Py_INCREF(discarded);  // kept to see it released
+            return own;
+        };
+        check(NESTED_FAILURE_CELL.get(outer) == published, "the first published value wins");
+        check(Py_REFCNT(discarded) == 1, "the value finished later is released");
+        Py_DECREF(discarded);
+        check(NESTED_FAILURE_CELL.get(make_list) == published && builds == 2,
+              "the failed nested build poisoned nothing and the value is kept");
+
+        builds = 0;
+        try {
+            OUTER_FAILURE_CELL.get([&]() -> pelm::OwnedRef {
+                published = OUTER_FAILURE_CELL.get(make_list);
+                pelm::fault("outer build failed");
+            });
+            check(false, "a failing outer build fails its request");
+        } catch (const pelm::InternalFault&) {
+        }
+        check(OUTER_FAILURE_CELL.get(make_list) == published && builds == 1,
+              "an outer build that fails after a nested one published leaves the value");
+
+        try {
+            SELF_ASKING_CELL.get([] { return SELF_ASKING_CELL.get([] { return 1; }); });
+            check(false, "a LazyCell asked for by its own build fails");
+        } catch (const pelm::InternalFault& caught) {
+            check(std::string(pelm::view(caught.message())) ==
+                      "a one-time value was asked for by its own build",
+                  "a LazyCell asked for by its own build is a fault, not a hang");
+        }
+        return pelm::none_object();
+    });
+    check(result == Py_None, "the checks ran to the end");
+    Py_XDECREF(result);
 }
 
 // From here on getrandom fails with EPERM for this process.
@@ -336,6 +501,10 @@ const std::map<std::string, void (*)()> scenarios = {
     {"negative_attach_refused", negative_attach_refused},
     {"lazy_cell_poisoning", lazy_cell_poisoning},
     {"module_exec_twice", module_exec_twice},
+    {"once_cell_nested_builds", once_cell_nested_builds},
+    {"reentered_panic_type", reentered_panic_type},
+    {"reentered_interned_name", reentered_interned_name},
+    {"reentered_sequence_type", reentered_sequence_type},
 };
 
 }  // namespace

@@ -1,0 +1,80 @@
+"""One-time values under re-entry.
+
+The lookup of the Sequence type (the first call of multikeysort whose
+columns are not a sequence) imports collections.abc, which runs Python code:
+an import hook can ask for the type again on the same thread. That must not
+hang. Each scenario runs in a fresh interpreter, where the type has not been
+looked up yet, and under a timeout, so that a hang fails its test instead of
+stalling the suite. (The other one-time values are made at import or run no
+Python code of their own; the C++ frame test re-enters them.)"""
+
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+TIMEOUT = 60
+
+
+def run_fresh(code):
+    try:
+        result = subprocess.run(
+            [sys.executable, "-I", "-c", textwrap.dedent(code)],
+            capture_output=True, text=True, timeout=TIMEOUT,
+        )
+    except subprocess.TimeoutExpired as expired:
+        pytest.fail(f"the scenario hung; it printed: {expired.stdout!r}")
+    assert result.returncode == 0, result.stdout + result.stderr
+    return result.stdout.splitlines()
+
+
+# An __import__ hook sees every lookup of the Sequence type (the first call
+# of multikeysort whose columns are not a sequence). During the first
+# lookup it makes that same call again, on the same thread. Either lookup
+# can be made to fail, which fails its own call only.
+NESTED_SEQUENCE_LOOKUP = """
+    import builtins
+    from pelm import _pelm as M
+
+    real_import = builtins.__import__
+    NESTED_FAILS, OUTER_FAILS = {nested_fails}, {outer_fails}
+    lookups = []
+
+    def outcome(call):
+        try:
+            return repr(call())
+        except BaseException as e:
+            return type(e).__name__
+
+    def hook(name, *args, **kwargs):
+        if name == "collections.abc":
+            lookups.append(name)
+            if len(lookups) == 1:
+                print("nested", outcome(lambda: M.multikeysort([{{"a": 1}}], 5)))
+                if OUTER_FAILS:
+                    raise ImportError("the first lookup is refused")
+            elif len(lookups) == 2 and NESTED_FAILS:
+                raise ImportError("the nested lookup is refused")
+        return real_import(name, *args, **kwargs)
+
+    builtins.__import__ = hook
+    print("outer", outcome(lambda: M.multikeysort([{{"a": 2}}, {{"a": 1}}], 5)))
+    print("later", outcome(lambda: M.multikeysort([{{"a": 3}}], {{"a"}})))
+    print("lookups", len(lookups))
+"""
+
+
+@pytest.mark.parametrize("nested_fails", [False, True], ids=["nested-ok", "nested-fails"])
+@pytest.mark.parametrize("outer_fails", [False, True], ids=["outer-ok", "outer-fails"])
+def test_sequence_lookup_asked_again_by_its_own_import(nested_fails, outer_fails):
+    lines = run_fresh(NESTED_SEQUENCE_LOOKUP.format(nested_fails=nested_fails,
+                                                    outer_fails=outer_fails))
+    assert lines == [
+        "nested " + ("PanicException" if nested_fails else "[{'a': 1}]"),
+        "outer " + ("PanicException" if outer_fails else "[{'a': 2}, {'a': 1}]"),
+        "later [{'a': 3}]",
+        # Whichever lookup succeeds first is kept: only when both failed does
+        # the later call look the type up again.
+        f"lookups {3 if nested_fails and outer_fails else 2}",
+    ]
