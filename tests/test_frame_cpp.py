@@ -47,7 +47,8 @@ REPORT_NOTE = "note: run with `PELM_BACKTRACE=1` environment variable to display
 
 @pytest.mark.parametrize(
     "scenario",
-    ["panic_resumed", "pending_releases_drained", "dropped_recipes", "lazy_cell_poisoning",
+    ["panic_resumed", "pending_releases_drained", "pending_releases_locked_at_fork",
+     "dropped_recipes", "lazy_cell_poisoning",
      "module_exec_twice", "fault_report", "fractions_built_on_first_use",
      "fractions_poisoned_by_a_failed_build",
      # A one-time value asked for again, on the same thread, by Python code

@@ -1,8 +1,9 @@
-"""One-time values under re-entry.
+"""One-time values under re-entry and fork().
 
 The lookup of the Sequence type (the first call of multikeysort whose
 columns are not a sequence) imports collections.abc, which runs Python code:
-an import hook can ask for the type again on the same thread. That must not
+an import hook can ask for the type again on the same thread, and a process
+can fork while another thread is in the middle of the lookup. Neither may
 hang. Each scenario runs in a fresh interpreter, where the type has not been
 looked up yet, and under a timeout, so that a hang fails its test instead of
 stalling the suite. (The other one-time values are made at import or run no
@@ -18,9 +19,10 @@ TIMEOUT = 60
 
 
 def run_fresh(code):
+    dev_mode = ["-X", "dev"] if sys.flags.dev_mode else []
     try:
         result = subprocess.run(
-            [sys.executable, "-I", "-c", textwrap.dedent(code)],
+            [sys.executable, "-I", *dev_mode, "-c", textwrap.dedent(code)],
             capture_output=True, text=True, timeout=TIMEOUT,
         )
     except subprocess.TimeoutExpired as expired:
@@ -78,3 +80,43 @@ def test_sequence_lookup_asked_again_by_its_own_import(nested_fails, outer_fails
         # the later call look the type up again.
         f"lookups {3 if nested_fails and outer_fails else 2}",
     ]
+
+
+# A thread makes the first lookup of the Sequence type behind an import hook
+# that holds it there until the main thread has forked. The child, where that
+# thread does not exist, makes its own first call.
+FORK_DURING_SEQUENCE_LOOKUP = """
+    import builtins, os, signal, threading, warnings
+    from pelm import _pelm as M
+
+    # Forking a process that runs threads is what this scenario is about.
+    warnings.filterwarnings("ignore", message=".*fork", category=DeprecationWarning)
+
+    real_import = builtins.__import__
+    in_lookup, forked = threading.Event(), threading.Event()
+
+    def held_hook(name, *args, **kwargs):
+        if name == "collections.abc" and threading.current_thread() is not threading.main_thread():
+            in_lookup.set()
+            forked.wait()
+        return real_import(name, *args, **kwargs)
+
+    builtins.__import__ = held_hook
+    results = []
+    thread = threading.Thread(target=lambda: results.append(M.multikeysort([{"a": 1}], {"a"})))
+    thread.start()
+    in_lookup.wait()
+    pid = os.fork()
+    if pid == 0:
+        signal.alarm(20)  # a hung child ends by itself
+        result = M.multikeysort([{"a": 2}, {"a": 1}], {"a"})
+        os._exit(0 if result == [{"a": 2}, {"a": 1}] else 3)
+    forked.set()
+    _, status = os.waitpid(pid, 0)
+    thread.join()
+    print("child", os.waitstatus_to_exitcode(status), "thread", results)
+"""
+
+
+def test_fork_while_another_thread_looks_up_the_sequence_type():
+    assert run_fresh(FORK_DURING_SEQUENCE_LOOKUP) == ["child 0 thread [[{'a': 1}]]"]

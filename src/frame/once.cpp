@@ -1,6 +1,23 @@
 #include "frame/once.hpp"
 
-namespace pelm::detail {
+namespace pelm {
+namespace {
+
+// Head of the list of every cell. Constant-initialised, so it is there before
+// any cell is constructed, whatever the order of static initialisation; cells
+// are pushed without a lock, so fork() can never leave the list half-changed.
+constinit std::atomic<detail::CellCore*> CELLS{nullptr};
+
+}  // namespace
+
+namespace detail {
+
+CellCore::CellCore() noexcept {
+    next_ = CELLS.load(std::memory_order_relaxed);
+    while (!CELLS.compare_exchange_weak(next_, this, std::memory_order_release,
+                                        std::memory_order_relaxed)) {
+    }
+}
 
 Claim CellCore::claim_or_wait() {
     const pthread_t self = pthread_self();
@@ -35,4 +52,24 @@ void CellCore::abandon(OnFailure policy) noexcept {
     changed_.notify_all();
 }
 
-}  // namespace pelm::detail
+void CellCore::reset_in_child() noexcept {
+    // A thread that is gone may have held the mutex or waited on the
+    // condition variable: both are made anew.
+    ::new (static_cast<void*>(&mutex_)) std::mutex;
+    ::new (static_cast<void*>(&changed_)) std::condition_variable;
+    if (state_.load(std::memory_order_relaxed) == CellState::Building &&
+        !pthread_equal(builder_, pthread_self())) {
+        state_.store(CellState::Unbuilt, std::memory_order_relaxed);
+    }
+}
+
+}  // namespace detail
+
+void reset_once_cells_in_child() noexcept {
+    for (detail::CellCore* cell = CELLS.load(std::memory_order_acquire); cell != nullptr;
+         cell = cell->next_) {
+        cell->reset_in_child();
+    }
+}
+
+}  // namespace pelm

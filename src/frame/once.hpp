@@ -21,6 +21,10 @@
 // only one value is ever visible. A nested build that fails fails only the
 // nested request. LazyCell builds run no Python code and cannot be asked for
 // again by their own thread; should one be, that is an internal fault.
+//
+// Every cell is linked into one process-wide list, so that the child of a
+// fork() can set each one right (see after_fork.cpp). Cells therefore have
+// static storage duration and are never destroyed.
 #pragma once
 
 #include <pthread.h>
@@ -39,6 +43,12 @@ namespace pelm {
 
 enum class OnFailure { Poison, Retry };
 
+// In the child of a fork(): makes every cell's mutex and condition variable
+// usable, and turns a cell that another thread (gone in the child) was
+// building back to unbuilt. A cell that the forking thread itself is
+// building stays so: that thread goes on in the child and finishes it.
+void reset_once_cells_in_child() noexcept;
+
 namespace detail {
 
 enum class CellState : int { Unbuilt, Building, Built, Poisoned };
@@ -53,7 +63,7 @@ enum class Claim {
 // The state and synchronisation of a cell, apart from its value.
 class CellCore {
 public:
-    CellCore() = default;
+    CellCore() noexcept;
     CellCore(const CellCore&) = delete;
     CellCore& operator=(const CellCore&) = delete;
 
@@ -83,11 +93,15 @@ public:
     void abandon(OnFailure policy) noexcept;
 
 private:
+    friend void pelm::reset_once_cells_in_child() noexcept;
+    void reset_in_child() noexcept;
+
     std::atomic<CellState> state_{CellState::Unbuilt};
     // The thread that claimed the build; meaningful while Building.
     pthread_t builder_{};
     std::mutex mutex_;
     std::condition_variable changed_;
+    CellCore* next_ = nullptr;
 };
 
 }  // namespace detail

@@ -5,6 +5,7 @@
 #include "frame/pending_releases.hpp"
 
 #include <atomic>
+#include <new>
 
 #include "frame/fault.hpp"
 #include "frame/refs.hpp"
@@ -63,6 +64,20 @@ void drain_pending_releases_if_any() {
         taken.swap(record.objects());
     }
     for (PyObject* object : taken) Py_DECREF(object);
+}
+
+void reset_pending_releases_in_child() noexcept {
+    PendingReleases& record = STORAGE.record;
+    if (record.mutex.try_lock()) {
+        record.mutex.unlock();
+        return;
+    }
+    // Held by a thread that is gone, which may have been in the middle of
+    // changing the vector: the child starts with a fresh mutex and an empty
+    // queue. The objects queued by then are never released; a leak is safe
+    // where a torn vector is not.
+    ::new (static_cast<void*>(&record.mutex)) std::mutex;
+    ::new (static_cast<void*>(&record.objects)) Vector<PyObject*>;
 }
 
 }  // namespace pelm

@@ -25,4 +25,8 @@ private:
     std::unique_lock<std::mutex> lock_;
 };
 
+// In the child of a fork(): makes the mutex usable when a thread that is gone
+// in the child held it.
+void reset_pending_releases_in_child() noexcept;
+
 }  // namespace pelm

@@ -11,16 +11,21 @@
 #include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "dictsort/sequence_abc.hpp"
 #include "frame/args.hpp"
@@ -30,6 +35,7 @@
 #include "frame/fault.hpp"
 #include "frame/interned.hpp"
 #include "frame/once.hpp"
+#include "frame/pending_releases.hpp"
 #include "module.hpp"
 #include "text/fraction_pattern.hpp"
 #include "text/vulgar_fractions.hpp"
@@ -182,7 +188,10 @@ void negative_attach_refused() {
     check(false, "a negative ATTACH_COUNT must end the process");
 }
 
+// Cells have static storage duration: every cell is linked into the list that
+// the child of a fork() walks.
 pelm::LazyCell<int> POISONED_CELL;
+pelm::LazyCell<int, pelm::OnFailure::Retry> RETRIED_CELL;
 
 void lazy_cell_poisoning() {
     int builds = 0;
@@ -202,11 +211,10 @@ void lazy_cell_poisoning() {
     }
     check(builds == 1, "a failed build is never tried again");
 
-    pelm::LazyCell<int, pelm::OnFailure::Retry> retried;
     int attempts = 0;
     for (int i = 0; i < 2; ++i) {
         try {
-            retried.get([&]() -> int {
+            RETRIED_CELL.get([&]() -> int {
                 ++attempts;
                 pelm::fault("retry me");
             });
@@ -214,7 +222,8 @@ void lazy_cell_poisoning() {
         }
     }
     check(attempts == 2, "a retrying cell builds again after a failure");
-    check(retried.get([] { return 7; }) == 7 && retried.built(), "a retrying cell builds at last");
+    check(RETRIED_CELL.get([] { return 7; }) == 7 && RETRIED_CELL.built(),
+          "a retrying cell builds at last");
 }
 
 void module_exec_twice() {
@@ -451,6 +460,47 @@ void once_cell_nested_builds() {
     Py_XDECREF(result);
 }
 
+// A thread holds the mutex of PENDING_RELEASES while the process forks. In
+// the child, where that thread is gone, a deferred release and its drain
+// must work.
+void pending_releases_locked_at_fork() {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool locked = false;
+    bool forked = false;
+    std::thread holder([&] {
+        pelm::PendingReleasesLock record;
+        std::unique_lock lock(mutex);
+        locked = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return forked; });
+    });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return locked; });
+    }
+    std::fflush(stdout);
+    PyOS_BeforeFork();
+    const pid_t child = fork();
+    if (child == 0) {
+        PyOS_AfterFork_Child();
+        alarm(20);  // a hung child ends by itself
+        pending_releases_drained();
+        std::fflush(stdout);
+        _exit(failures == 0 ? 0 : 1);
+    }
+    PyOS_AfterFork_Parent();
+    {
+        std::lock_guard lock(mutex);
+        forked = true;
+    }
+    changed.notify_all();
+    holder.join();
+    int status = 0;
+    check(child > 0 && waitpid(child, &status, 0) == child, "the child is waited for");
+    check(WIFEXITED(status) && WEXITSTATUS(status) == 0, "the child queues and drains a release");
+}
+
 // From here on getrandom fails with EPERM for this process.
 void refuse_random_bytes() {
     sock_filter filter[] = {
@@ -497,6 +547,7 @@ const std::map<std::string, void (*)()> scenarios = {
     {"fault_report", fault_report},
     {"panic_resumed", panic_resumed},
     {"pending_releases_drained", pending_releases_drained},
+    {"pending_releases_locked_at_fork", pending_releases_locked_at_fork},
     {"dropped_recipes", dropped_recipes},
     {"negative_attach_refused", negative_attach_refused},
     {"lazy_cell_poisoning", lazy_cell_poisoning},
