@@ -120,3 +120,33 @@ FORK_DURING_SEQUENCE_LOOKUP = """
 
 def test_fork_while_another_thread_looks_up_the_sequence_type():
     assert run_fresh(FORK_DURING_SEQUENCE_LOOKUP) == ["child 0 thread [[{'a': 1}]]"]
+
+
+# Daemon threads are still there when the process exits: one holds the first
+# lookup of the Sequence type for good, another waits for it. The exit must
+# not wait for them.
+EXIT_WHILE_A_THREAD_WAITS_FOR_THE_LOOKUP = """
+    import builtins, threading, time
+    from pelm import _pelm as M
+
+    real_import = builtins.__import__
+    in_lookup, never = threading.Event(), threading.Event()
+
+    def stuck_hook(name, *args, **kwargs):
+        if name == "collections.abc" and threading.current_thread().name == "looks up":
+            in_lookup.set()
+            never.wait()
+        return real_import(name, *args, **kwargs)
+
+    builtins.__import__ = stuck_hook
+    call = lambda: M.multikeysort([{"a": 1}], {"a"})
+    threading.Thread(target=call, name="looks up", daemon=True).start()
+    in_lookup.wait()
+    threading.Thread(target=call, name="waits", daemon=True).start()
+    time.sleep(0.5)  # lets the second thread start waiting
+    print("exiting")
+"""
+
+
+def test_exit_while_a_daemon_thread_waits_for_the_lookup():
+    assert run_fresh(EXIT_WHILE_A_THREAD_WAITS_FOR_THE_LOOKUP) == ["exiting"]

@@ -21,7 +21,7 @@ CellCore::CellCore() noexcept {
 
 Claim CellCore::claim_or_wait() {
     const pthread_t self = pthread_self();
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(mutex_.value);
     for (;;) {
         switch (state_.load(std::memory_order_relaxed)) {
             case CellState::Built:
@@ -36,7 +36,7 @@ Claim CellCore::claim_or_wait() {
             case CellState::Building:
                 // Waiting for its own build, a thread would wait forever.
                 if (pthread_equal(builder_, self)) return Claim::Nested;
-                changed_.wait(lock);
+                changed_.value.wait(lock);
                 break;
         }
     }
@@ -44,19 +44,19 @@ Claim CellCore::claim_or_wait() {
 
 void CellCore::abandon(OnFailure policy) noexcept {
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(mutex_.value);
         if (state_.load(std::memory_order_relaxed) != CellState::Building) return;
         state_.store(policy == OnFailure::Poison ? CellState::Poisoned : CellState::Unbuilt,
                      std::memory_order_release);
     }
-    changed_.notify_all();
+    changed_.value.notify_all();
 }
 
 void CellCore::reset_in_child() noexcept {
     // A thread that is gone may have held the mutex or waited on the
     // condition variable: both are made anew.
-    ::new (static_cast<void*>(&mutex_)) std::mutex;
-    ::new (static_cast<void*>(&changed_)) std::condition_variable;
+    ::new (static_cast<void*>(&mutex_.value)) std::mutex;
+    ::new (static_cast<void*>(&changed_.value)) std::condition_variable;
     if (state_.load(std::memory_order_relaxed) == CellState::Building &&
         !pthread_equal(builder_, pthread_self())) {
         state_.store(CellState::Unbuilt, std::memory_order_relaxed);

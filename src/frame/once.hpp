@@ -24,7 +24,8 @@
 //
 // Every cell is linked into one process-wide list, so that the child of a
 // fork() can set each one right (see after_fork.cpp). Cells therefore have
-// static storage duration and are never destroyed.
+// static storage duration. Their mutex and condition variable are never
+// destroyed: a thread may still wait on them while the process exits.
 #pragma once
 
 #include <pthread.h>
@@ -37,6 +38,7 @@
 
 #include "frame/attach.hpp"
 #include "frame/fault.hpp"
+#include "frame/never_destroyed.hpp"
 #include "frame/refs.hpp"
 
 namespace pelm {
@@ -79,12 +81,12 @@ public:
     template <class Store>
     bool publish(Store&& store) {
         {
-            std::lock_guard lock(mutex_);
+            std::lock_guard lock(mutex_.value);
             if (state_.load(std::memory_order_relaxed) == CellState::Built) return false;
             store();
             state_.store(CellState::Built, std::memory_order_release);
         }
-        changed_.notify_all();
+        changed_.value.notify_all();
         return true;
     }
 
@@ -99,8 +101,8 @@ private:
     std::atomic<CellState> state_{CellState::Unbuilt};
     // The thread that claimed the build; meaningful while Building.
     pthread_t builder_{};
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    NeverDestroyed<std::mutex> mutex_;
+    NeverDestroyed<std::condition_variable> changed_;
     CellCore* next_ = nullptr;
 };
 

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "frame/fault.hpp"
+#include "frame/never_destroyed.hpp"
 #include "frame/refs.hpp"
 
 namespace pelm {
@@ -19,17 +20,9 @@ struct PendingReleases {
     Vector<PyObject*> objects;
 };
 
-// Constant-initialised storage: making the record needs no guard (the guard
-// of a function-local static is itself a lock that fork() can leave held),
-// and it is never destroyed, so a thread still running at exit finds it
-// intact.
-union RecordStorage {
-    constexpr RecordStorage() : record() {}
-    ~RecordStorage() {}
-    PendingReleases record;
-};
-
-constinit RecordStorage STORAGE;
+// Constant-initialised: making the record needs no guard (the guard of a
+// function-local static is itself a lock that fork() can leave held).
+constinit NeverDestroyed<PendingReleases> RECORD;
 
 // Null until the first deferred release: entries skip the drain until then.
 constinit std::atomic<PendingReleases*> PENDING_RELEASES{nullptr};
@@ -38,18 +31,18 @@ void fail_broken_lock() { fault("called `Result::unwrap()` on an `Err` value: Po
 
 }  // namespace
 
-PendingReleasesLock::PendingReleasesLock() : lock_(STORAGE.record.mutex) {
-    if (STORAGE.record.broken) {
+PendingReleasesLock::PendingReleasesLock() : lock_(RECORD.value.mutex) {
+    if (RECORD.value.broken) {
         lock_.unlock();
         fail_broken_lock();
     }
 }
 
-Vector<PyObject*>& PendingReleasesLock::objects() noexcept { return STORAGE.record.objects; }
+Vector<PyObject*>& PendingReleasesLock::objects() noexcept { return RECORD.value.objects; }
 
 void defer_release(PyObject* object) {
     if (PENDING_RELEASES.load(std::memory_order_relaxed) == nullptr) {
-        PENDING_RELEASES.store(&STORAGE.record, std::memory_order_release);
+        PENDING_RELEASES.store(&RECORD.value, std::memory_order_release);
     }
     PendingReleasesLock record;
     record.objects().push_back(object);
@@ -67,7 +60,7 @@ void drain_pending_releases_if_any() {
 }
 
 void reset_pending_releases_in_child() noexcept {
-    PendingReleases& record = STORAGE.record;
+    PendingReleases& record = RECORD.value;
     if (record.mutex.try_lock()) {
         record.mutex.unlock();
         return;
