@@ -18,8 +18,10 @@
 // thread. Such a nested request builds a value of its own, without touching
 // the cell's state; whichever build finishes first publishes its value, and
 // a build that finishes later releases its own and uses the published one, so
-// only one value is ever visible. A nested build that fails fails only the
-// nested request. LazyCell builds run no Python code and cannot be asked for
+// only one value is ever visible. (Using a nested value without publishing
+// it would not do: get() hands out a borrowed reference that must outlive
+// the request, and only a published value is kept.) A nested build that
+// fails fails only the nested request. LazyCell builds run no Python code and cannot be asked for
 // again by their own thread; should one be, that is an internal fault.
 //
 // Every cell is linked into one process-wide list, so that the child of a

@@ -417,7 +417,8 @@ void once_cell_nested_builds() {
         auto outer = [&]() -> pelm::OwnedRef {
             ++builds;
             try {
-                NESTED_FAILURE_CELL.get([]() -> pelm::OwnedRef { pelm::fault("nested build failed"); });
+                NESTED_FAILURE_CELL.get(
+                    []() -> pelm::OwnedRef { pelm::fault("nested build failed"); });
                 check(false, "a failing nested build fails its request");
             } catch (const pelm::InternalFault&) {
             }
