@@ -156,6 +156,10 @@ print_summary() {
         all_p=$((all_p + p)) all_f=$((all_f + f)) all_k=$((all_k + k))
         if [[ "$s" == sys ]]; then
             printf '%-8s %-12s %8s   %s\n' "$s" "${STAGE_STATUS[$s]}" "${STAGE_TIME[$s]}" "-"
+        elif [[ "$s" == mypy ]]; then
+            # no tests: mypy's own closing line
+            printf '%-8s %-12s %8s   %s\n' "$s" "${STAGE_STATUS[$s]}" "${STAGE_TIME[$s]}" \
+                "$(grep -aE '^(Success: |Found [0-9]+ errors? )' "$CACHE/logs/$s.pytest.log" 2>/dev/null | tail -n 1 || true)"
         else
             printf '%-8s %-12s %8s   %s passed, %s failed, %s skipped\n' \
                 "$s" "${STAGE_STATUS[$s]}" "${STAGE_TIME[$s]}" "$p" "$f" "$k"

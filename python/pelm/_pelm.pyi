@@ -1,9 +1,19 @@
-from typing import Any
+from typing import Any, Literal, overload
 
 __all__: list[str]
 
 def parse(s: str) -> int | float | None: ...
 def normalize_numeric_str(s: str) -> str | None: ...
+
+# The result follows `inplace`: a new sorted list when it is false or left
+# out, None when the given list was sorted in place.
+@overload
+def multikeysort(
+    items: list[Any], columns: Any, inplace: Literal[False] = False
+) -> list[Any]: ...
+@overload
+def multikeysort(items: list[Any], columns: Any, inplace: Literal[True]) -> None: ...
+@overload
 def multikeysort(
     items: list[Any], columns: Any, inplace: bool = False
 ) -> list[Any] | None: ...
