@@ -66,7 +66,10 @@ def normalize_numeric_str(text: str) -> str | None:
     return "-" + text if negative else text
 
 
-_DECIMAL = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?")
+# Written so that no text can be split between two digit runs in more than one
+# way: "[0-9]+\.?[0-9]*" backtracks quadratically on a long run of digits that
+# ends in a character outside the grammar.
+_DECIMAL = re.compile(r"[+-]?(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)(?:[eE][+-]?[0-9]+)?")
 _WORD = re.compile(r"[+-]?(?:inf|infinity|nan)", re.IGNORECASE)
 _INTEGER = re.compile(r"[+-]?[0-9]+")
 
