@@ -216,6 +216,64 @@ def test_subscript_that_replaces_a_later_item(inplace):
     assert [id(x) for x in run_sort(items, "a", inplace)] == [id(replacement), id(first)]
 
 
+class Finalised:
+    """A cell value, greater than every number, that runs `on_release` when
+    its last reference goes."""
+
+    def __init__(self, on_release):
+        self.on_release = on_release
+
+    def __lt__(self, other):
+        return False
+
+    def __gt__(self, other):
+        return True
+
+    def __del__(self):
+        self.on_release()
+
+
+class FreshCell(dict):
+    """A dict item whose subscript returns a new Finalised each time, so its
+    cell holds the only reference."""
+
+    def __init__(self, on_release):
+        super().__init__(a=None)
+        self.on_release = on_release
+
+    def __getitem__(self, key):
+        return Finalised(self.on_release)
+
+
+@both_modes
+@pytest.mark.parametrize("change", ["append", "replace first"])
+def test_cell_values_live_until_the_result_is_made(change, inplace):
+    # The rows, and the values that only their cells hold, are released when
+    # the call ends: a finaliser that changes the list then neither fails the
+    # length check nor puts its object into the result.
+    two, one, extra = {"a": 2}, {"a": 1}, {"a": 0}
+    items = []
+
+    def on_release():
+        if change == "append":
+            items.append(extra)
+        else:
+            items[0] = extra
+
+    fresh = FreshCell(on_release)
+    items.extend([two, fresh, one])
+    result = run_sort(items, "a", inplace)
+    sorted_ids = [id(one), id(two), id(fresh)]
+    if not inplace:
+        assert [id(x) for x in result] == sorted_ids
+    # The finaliser ran after the sorted order was complete.
+    if change == "append":
+        expected = [*sorted_ids, id(extra)] if inplace else [id(two), id(fresh), id(one), id(extra)]
+    else:
+        expected = [id(extra), *sorted_ids[1:]] if inplace else [id(extra), id(fresh), id(one)]
+    assert [id(x) for x in items] == expected
+
+
 @both_modes
 def test_subscript_that_raises_gives_null(inplace):
     def boom(item):

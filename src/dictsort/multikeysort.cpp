@@ -14,7 +14,8 @@
 //   6. the items are read again by position (the rows hold no item
 //      references, so an item replaced meanwhile takes the place of the row
 //      built from its position) and returned in sorted order as a new list,
-//      or written back into `items`.
+//      or written back into `items`;
+//   7. the rows are released, and with them the cell values they held.
 #include <source_location>
 #include <span>
 
@@ -35,9 +36,6 @@ namespace {
 
 constexpr std::string_view list_modified_text = "list modified during sort";
 
-// What a call that sorts nothing returns: with `inplace` nothing (the list is
-// not touched), else a new list of the items in their given order. An empty
-// reference stands for None.
 // New references to the first `count` items, in list order. No Python code
 // runs from here until the references are used, so the slots are read
 // directly. Taking them in list order visits the items in the order of their
@@ -52,6 +50,9 @@ OwnedRefVec items_by_position(PyObject* items, std::size_t count) {
     return by_position;
 }
 
+// What a call that sorts nothing returns: with `inplace` nothing (the list is
+// not touched), else a new list of the items in their given order. An empty
+// reference stands for None.
 OwnedRef unsorted_result(PyObject* items, bool inplace,
                          std::source_location where = std::source_location::current()) {
     if (inplace) return {};
@@ -90,30 +91,22 @@ Result<void> write_sorted(PyObject* items, OwnedRefVec& by_position,
     return {};
 }
 
-// The order in which the first `count` items sort: the rows are built, sorted
-// and released before this returns. Releasing them may run Python code (the
-// __del__ of a value that only an Other cell still held), so they go before
-// the length check, which covers that code too; and the memory they took is
-// free again for the result.
-Result<Vector<std::size_t>> sorted_item_order(PyObject* items, Py_ssize_t count,
-                                              std::span<const SortColumn> columns) {
-    SortRows rows(columns.size(), static_cast<std::size_t>(count));
-    if (Result<void> built = build_sort_rows(items, count, columns, rows); !built) {
-        return built.take_error();
-    }
-    return sorted_row_order(rows, columns);
-}
-
 // The body: a new list, an empty reference for None (in place), or the error.
 Result<OwnedRef> multikeysort(PyObject* items, PyObject* columns, bool inplace) {
     if (columns == Py_None) return unsorted_result(items, inplace);
     const SortColumns kept = keep_columns_found_in_dicts(items, parse_sort_columns(columns));
     if (kept.empty()) return unsorted_result(items, inplace);
 
+    // The rows live until the call returns, after the result is made: the
+    // values that only their Other cells hold are released last, so a
+    // finaliser that changes the list cannot affect the length check or the
+    // items that the result takes.
     const Py_ssize_t count = PyList_GET_SIZE(items);
-    Result<Vector<std::size_t>> sorted = sorted_item_order(items, count, kept);
-    if (!sorted) return sorted.take_error();
-    const Vector<std::size_t>& order = *sorted;
+    SortRows rows(kept.size(), static_cast<std::size_t>(count));
+    if (Result<void> built = build_sort_rows(items, count, kept, rows); !built) {
+        return built.take_error();
+    }
+    const Vector<std::size_t> order = sorted_row_order(rows, kept);
 
     if (PyList_GET_SIZE(items) != count) {
         return PyErr(ErrorRecipe::fixed_text(PyExc_ValueError, list_modified_text));
