@@ -2,83 +2,25 @@
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
+
+#include "dictsort/value_keys.hpp"
 
 namespace pelm::dictsort {
 namespace {
-
-enum class KeyKind { Integers, Numbers, Texts, Unkeyable };
-
-constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
 
 // Null sorts before every value. A value whose key is 0 as well (the Int
 // -2^63, the empty text) only compares its rows in full.
 constexpr std::uint64_t null_key = 0;
 
-// Which key the cells of a column allow.
-KeyKind key_kind(const SortRows& rows, std::size_t column) {
-    bool integers = false;
-    bool floats = false;
-    bool texts = false;
-    for (std::size_t row = 0; row < rows.row_count(); ++row) {
-        const SortValue& cell = rows.cells(row)[column];
-        switch (cell.kind()) {
-            case SortValue::Kind::Null:
-                break;
-            case SortValue::Kind::Int:
-                integers = true;
-                break;
-            case SortValue::Kind::Float:
-                // A NaN equals every number: no key can agree with that.
-                if (std::isnan(cell.number())) return KeyKind::Unkeyable;
-                floats = true;
-                break;
-            case SortValue::Kind::Str:
-                texts = true;
-                break;
-            case SortValue::Kind::Other:
-                return KeyKind::Unkeyable;
-        }
-    }
-    // A Str against a number is compared by the interpreter.
-    if (texts) return integers || floats ? KeyKind::Unkeyable : KeyKind::Texts;
-    return floats ? KeyKind::Numbers : KeyKind::Integers;
-}
-
-std::uint64_t integer_key(std::int64_t value) noexcept {
-    return static_cast<std::uint64_t>(value) ^ sign_bit;
-}
-
-// The IEEE 754 bits made to order as unsigned integers: negative numbers
-// flipped, positive ones above them. -0.0 and 0.0 are equal and share a key.
-std::uint64_t number_key(double value) noexcept {
-    if (value == 0.0) value = 0.0;
-    const auto bits = std::bit_cast<std::uint64_t>(value);
-    return (bits & sign_bit) != 0 ? ~bits : bits | sign_bit;
-}
-
-// The first eight bytes, big-endian and zero-padded: texts whose keys differ
-// are in byte order, and a shorter text that is a prefix of a longer one has
-// the smaller or the same key.
-std::uint64_t text_key(StoredText text) noexcept {
-    const std::string_view bytes = text.view();
-    std::uint64_t key = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
-        key <<= 8;
-        if (i < bytes.size()) key |= static_cast<unsigned char>(bytes[i]);
-    }
-    return key;
-}
-
-std::uint64_t cell_key(const SortValue& cell, KeyKind kind) noexcept {
+std::uint64_t cell_key(const SortValue& cell, ColumnKind kind) noexcept {
     switch (cell.kind()) {
         case SortValue::Kind::Int:
-            return kind == KeyKind::Integers ? integer_key(cell.integer())
+            return kind == ColumnKind::Integers ? integer_key(cell.integer())
                                              : number_key(static_cast<double>(cell.integer()));
         case SortValue::Kind::Float:
             return number_key(cell.number());
         case SortValue::Kind::Str:
-            return text_key(cell.text());
+            return leading_bytes_key(cell.text().view());
         case SortValue::Kind::Null:
         case SortValue::Kind::Other:
             break;
@@ -133,7 +75,7 @@ std::optional<unsigned> add_rank_field(const SortRows& rows, Field field, KeyedH
 }
 
 // The last field: the highest `free_bits` bits of each cell's own key.
-void add_truncated_field(const SortRows& rows, Field field, KeyKind kind, KeyedHandles& handles) {
+void add_truncated_field(const SortRows& rows, Field field, ColumnKind kind, KeyedHandles& handles) {
     // A descending column reverses the order of the keys; Null goes last.
     const std::uint64_t direction = field.descending ? ~std::uint64_t{0} : 0;
     const unsigned shift = 64 - field.free_bits;
@@ -150,10 +92,10 @@ std::optional<KeyedHandles> keyed_row_handles(const SortRows& rows,
     for (std::size_t row = 0; row < handles.size(); ++row) handles[row] = {0, row};
     unsigned free_bits = 64;
     for (std::size_t column = 0; column < columns.size() && free_bits > 0; ++column) {
-        const KeyKind kind = key_kind(rows, column);
-        if (kind == KeyKind::Unkeyable) break;
+        const ColumnKind kind = column_kind(rows, column);
+        if (kind == ColumnKind::Unkeyable) break;
         const Field field{column, columns[column].descending, free_bits};
-        if (kind == KeyKind::Integers) {
+        if (kind == ColumnKind::Integers) {
             if (const std::optional<unsigned> width = add_rank_field(rows, field, handles)) {
                 free_bits -= *width;
                 continue;

@@ -24,6 +24,7 @@
 #include <optional>
 #include <span>
 
+#include "dictsort/column_kind.hpp"
 #include "dictsort/sort_rows.hpp"
 #include "dictsort/sort_value.hpp"
 #include "frame/alloc.hpp"

@@ -34,8 +34,9 @@ public:
         return {cells_.data() + row * column_count_, column_count_};
     }
 
-    // Adds the row of one item: one cell per column, fetched in column order.
-    void add_row(PyObject* item, std::span<const SortColumn> columns);
+    // Adds the row of one item: one cell per column, fetched in column order
+    // with a new key from each column's key maker.
+    void add_row(PyObject* item, std::span<const FreshStr> column_keys);
 
 private:
     std::size_t column_count_;

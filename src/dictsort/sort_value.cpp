@@ -22,58 +22,59 @@ bool may_convert_to_float(PyObject* value) noexcept {
     return number != nullptr && (number->nb_float != nullptr || number->nb_index != nullptr);
 }
 
-// item[key], or an empty reference when the subscript fails. An exact dict is
-// asked with the very lookup of its own subscript, which differs only in not
-// building the KeyError of a missing key that would be discarded here anyway.
-OwnedRef fetch_cell(PyObject* item, PyObject* key) {
-    if (PyDict_CheckExact(item)) {
-        if (PyObject* found = PyDict_GetItemWithError(item, key)) return OwnedRef::new_ref(found);
-        discard_raised_exception();
-        return {};
+// The text of a str, or its object when it has no UTF-8 form (a lone
+// surrogate).
+SortValue text_cell(OwnedRef value, TextArena& texts) {
+    Py_ssize_t size = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(value.get(), &size)) {
+        return SortValue::text(texts.store({utf8, static_cast<std::size_t>(size)}));
     }
-    OwnedRef value = OwnedRef::steal(PyObject_GetItem(item, key));
-    if (!value) discard_raised_exception();
-    return value;
-}
-
-SortValue convert_cell(OwnedRef value, TextArena& texts) {
-    PyObject* object = value.get();
-    if (object == Py_None) return SortValue::null();
-    if (may_convert_to_int(object)) {
-        const long long integer = PyLong_AsLongLong(object);
-        if (integer != -1) return SortValue::integer(integer);
-        if (!take_raised_exception()) return SortValue::integer(-1);
-    }
-    // An exact float is read without a call; subclasses go through the
-    // conversion, which may run their __float__.
-    if (Py_IS_TYPE(object, &PyFloat_Type)) return SortValue::number(PyFloat_AS_DOUBLE(object));
-    if (may_convert_to_float(object)) {
-        const double number = PyFloat_AsDouble(object);
-        if (number != -1.0) return SortValue::number(number);
-        if (!take_raised_exception()) return SortValue::number(-1.0);
-    }
-    if (is_str(object)) {
-        Py_ssize_t size = 0;
-        if (const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size)) {
-            return SortValue::text(texts.store({utf8, static_cast<std::size_t>(size)}));
-        }
-        // A str with a lone surrogate has no UTF-8 form: it stays an object.
-        discard_raised_exception();
-    }
+    discard_raised_exception();
     return SortValue::object(std::move(value));
 }
 
 }  // namespace
 
-SortValue extract_sort_value(PyObject* item, const SortColumn& column, TextArena& texts) {
+namespace detail {
+
+SortValue convert_owned_value(OwnedRef value, TextArena& texts) {
+    PyObject* object = value.get();
+    if (object == Py_None) return SortValue::null();
+    // The exact str and float types, the common cells, offer neither
+    // __index__ nor (str) __float__, so the steps below would come to the
+    // same cell by longer ways.
+    if (Py_IS_TYPE(object, &PyUnicode_Type)) return text_cell(std::move(value), texts);
+    if (Py_IS_TYPE(object, &PyFloat_Type)) return SortValue::number(PyFloat_AS_DOUBLE(object));
+    if (may_convert_to_int(object)) {
+        const long long integer = PyLong_AsLongLong(object);
+        if (integer != -1) return SortValue::integer(integer);
+        if (!take_raised_exception()) return SortValue::integer(-1);
+    }
+    // Float subclasses go through the conversion, which may run their
+    // __float__.
+    if (may_convert_to_float(object)) {
+        const double number = PyFloat_AsDouble(object);
+        if (number != -1.0) return SortValue::number(number);
+        if (!take_raised_exception()) return SortValue::number(-1.0);
+    }
+    if (is_str(object)) return text_cell(std::move(value), texts);
+    return SortValue::object(std::move(value));
+}
+
+SortValue subscript_cell(PyObject* item, const FreshStr& column_key, TextArena& texts) {
     OwnedRef value;
     {
         // A new key for every cell: nothing is cached between lookups.
-        const OwnedRef key = new_str(view(column.name));
-        value = fetch_cell(item, key.get());
+        const OwnedRef key = column_key.make();
+        value = OwnedRef::steal(PyObject_GetItem(item, key.get()));
     }
-    if (!value) return SortValue::null();
-    return convert_cell(std::move(value), texts);
+    if (!value) {
+        discard_raised_exception();
+        return SortValue::null();
+    }
+    return convert_owned_value(std::move(value), texts);
 }
+
+}  // namespace detail
 
 }  // namespace pelm::dictsort

@@ -20,6 +20,9 @@
 #include <utility>
 
 #include "dictsort/text_arena.hpp"
+#include "dictsort/value_keys.hpp"
+#include "frame/error.hpp"
+#include "frame/fresh_str.hpp"
 #include "frame/refs.hpp"
 #include "frame/text.hpp"
 
@@ -88,12 +91,7 @@ private:
     explicit SortValue(Kind kind) noexcept : kind_(kind) {}
 
     static std::uint32_t text_prefix_of(std::string_view text) noexcept {
-        std::uint32_t prefix = 0;
-        for (std::size_t i = 0; i < 4; ++i) {
-            prefix <<= 8;
-            if (i < text.size()) prefix |= static_cast<unsigned char>(text[i]);
-        }
-        return prefix;
+        return static_cast<std::uint32_t>(leading_bytes_key(text) >> 32);
     }
 
     union Payload {
@@ -114,9 +112,59 @@ struct SortColumn {
     bool descending = false;
 };
 
-// The cell of `item` in `column`: `item[column.name]` with a new str key,
-// converted as the five kinds say. Every exception that the fetch and the
-// conversions raise is discarded (a PanicException still resumes its fault).
-SortValue extract_sort_value(PyObject* item, const SortColumn& column, TextArena& texts);
+namespace detail {
+
+// The conversion of a value that the caller holds a reference to, by the
+// five kinds' rules; it may run the value's own Python code.
+SortValue convert_owned_value(OwnedRef value, TextArena& texts);
+
+// The cell of an item that is not exactly a dict: its subscript may run
+// Python code, and so may the conversion.
+SortValue subscript_cell(PyObject* item, const FreshStr& column_key, TextArena& texts);
+
+// The cell of a value that an exact dict lends. None, an exact float, an
+// exact ASCII str and an exact int within the 64-bit range are read without
+// running any Python code, so the value needs no reference of its own while
+// it is read; any other value is held and converted by the rules.
+inline SortValue lent_value_cell(PyObject* value, TextArena& texts) {
+    if (value == Py_None) return SortValue::null();
+    if (Py_IS_TYPE(value, &PyFloat_Type)) return SortValue::number(PyFloat_AS_DOUBLE(value));
+    if (Py_IS_TYPE(value, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(value)) {
+        const auto* ascii = static_cast<const char*>(PyUnicode_DATA(value));
+        return SortValue::text(
+            texts.store({ascii, static_cast<std::size_t>(PyUnicode_GET_LENGTH(value))}));
+    }
+    if (Py_IS_TYPE(value, &PyLong_Type)) {
+        int overflow = 0;
+        const long long integer = PyLong_AsLongLongAndOverflow(value, &overflow);
+        if (overflow == 0) return SortValue::integer(integer);
+    }
+    return convert_owned_value(OwnedRef::new_ref(value), texts);
+}
+
+}  // namespace detail
+
+// The cell of `item` in a column: `item[name]` with a new str key made by
+// `column_key` from the column's name, converted as the five kinds say. Every
+// exception that the fetch and the conversions raise is discarded (a
+// PanicException still resumes its fault).
+//
+// An exact dict is asked with the very lookup of its own subscript, which
+// differs only in not building the KeyError of a missing key that would be
+// discarded anyway. The key is released right after the lookup; that runs no
+// Python code, so the value found is still the dict's.
+inline SortValue extract_sort_value(PyObject* item, const FreshStr& column_key, TextArena& texts) {
+    if (!PyDict_CheckExact(item)) return detail::subscript_cell(item, column_key, texts);
+    PyObject* found = nullptr;
+    {
+        const OwnedRef key = column_key.make();
+        found = PyDict_GetItemWithError(item, key.get());
+    }
+    if (found == nullptr) {
+        discard_raised_exception();
+        return SortValue::null();
+    }
+    return detail::lent_value_cell(found, texts);
+}
 
 }  // namespace pelm::dictsort

@@ -41,9 +41,18 @@ public:
     TextArena& operator=(const TextArena&) = delete;
 
     // Copies `text` into the arena; the entry lives as long as the arena.
-    StoredText store(std::string_view text);
+    StoredText store(std::string_view text) {
+        const std::size_t length = text.size();
+        char* entry = remaining_ >= header && length <= remaining_ - header
+                          ? take(header + length)
+                          : reserve_entry(length);
+        std::memcpy(entry, &length, header);
+        if (length != 0) std::memcpy(entry + header, text.data(), length);
+        return StoredText(entry);
+    }
 
 private:
+    static constexpr std::size_t header = sizeof(std::size_t);
     struct FreeBlock {
         void operator()(char* block) const noexcept { std::free(block); }
     };
@@ -51,7 +60,15 @@ private:
 
     static constexpr std::size_t block_size = 64 * 1024;
 
-    char* reserve(std::size_t bytes);
+    // Room for `bytes` in the current block, which has it.
+    char* take(std::size_t bytes) noexcept {
+        char* start = cursor_;
+        cursor_ += bytes;
+        remaining_ -= bytes;
+        return start;
+    }
+    // Room for an entry of a text of `length` bytes, in a new block.
+    char* reserve_entry(std::size_t length);
 
     Vector<Block> blocks_;
     char* cursor_ = nullptr;
