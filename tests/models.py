@@ -463,6 +463,86 @@ def parse_columns(columns) -> list[tuple[str, bool]] | None:
     return [(n[1:], True) if n.startswith("-") else (n, False) for n in names]
 
 
+INSERTION_SORT_LIMIT = 20
+MERGE_RUN_LENGTH = 32
+
+
+def _insertion_sort(handles: list, less) -> None:
+    for i in range(1, len(handles)):
+        moving = handles[i]
+        position = i
+        while position > 0 and less(moving, handles[position - 1]):
+            handles[position] = handles[position - 1]
+            position -= 1
+        handles[position] = moving
+
+
+def _binary_insertion_sort(handles: list, start: int, end: int, less) -> None:
+    for i in range(start + 1, end):
+        moving = handles[i]
+        if not less(moving, handles[i - 1]):
+            continue
+        low, high = start, i - 1
+        while low < high:
+            middle = low + (high - low) // 2
+            if less(moving, handles[middle]):
+                high = middle
+            else:
+                low = middle + 1
+        handles[low + 1 : i + 1] = handles[low:i]
+        handles[low] = moving
+
+
+def _merge_neighbours(handles: list, low: int, middle: int, high: int, less) -> None:
+    if not less(handles[middle], handles[middle - 1]):
+        return
+    if middle - low <= high - middle:
+        left, right, out = handles[low:middle], middle, low
+        taken = 0
+        while taken < len(left) and right < high:
+            if less(handles[right], left[taken]):
+                handles[out] = handles[right]
+                right += 1
+            else:
+                handles[out] = left[taken]
+                taken += 1
+            out += 1
+        handles[out : out + len(left) - taken] = left[taken:]
+    else:
+        right_run = handles[middle:high]
+        left, kept, out = middle, len(right_run), high
+        while left != low and kept != 0:
+            out -= 1
+            if less(right_run[kept - 1], handles[left - 1]):
+                left -= 1
+                handles[out] = handles[left]
+            else:
+                kept -= 1
+                handles[out] = right_run[kept]
+        handles[low : low + kept] = right_run[:kept]
+
+
+def stable_sort(handles: list, less) -> list:
+    """The sort of multikeysort, comparison for comparison: an insertion for
+    up to 20 handles; for more, runs of 32 by binary insertion, then
+    bottom-up merges of neighbouring runs. With a strict weak order any
+    stable sort gives its result; with NaN cells or inconsistent Python
+    comparisons this one also gives the very order and the very calls."""
+    handles = list(handles)
+    if len(handles) <= INSERTION_SORT_LIMIT:
+        _insertion_sort(handles, less)
+        return handles
+    count = len(handles)
+    for start in range(0, count, MERGE_RUN_LENGTH):
+        _binary_insertion_sort(handles, start, min(start + MERGE_RUN_LENGTH, count), less)
+    width = MERGE_RUN_LENGTH
+    while width < count:
+        for low in range(0, count - width, 2 * width):
+            _merge_neighbours(handles, low, low + width, min(low + 2 * width, count), less)
+        width *= 2
+    return handles
+
+
 def multikeysort(items: list, columns) -> list:
     parsed = parse_columns(columns)
     if parsed is None:
@@ -483,15 +563,5 @@ def multikeysort(items: list, columns) -> list:
                 return r < 0
         return False
 
-    if len(rows) <= 20:
-        ordered = []
-        for row in rows:
-            j = len(ordered)
-            while j > 0 and less(row, ordered[j - 1]):
-                j -= 1
-            ordered.insert(j, row)
-    else:
-        ordered = sorted(
-            rows, key=functools.cmp_to_key(lambda x, y: -1 if less(x, y) else (1 if less(y, x) else 0))
-        )
+    ordered = stable_sort(rows, less)
     return [item for _, item in ordered]

@@ -10,6 +10,7 @@ import sys
 
 import pytest
 
+import models
 from pelm import multikeysort
 
 NAN = float("nan")
@@ -289,6 +290,38 @@ def test_every_cell_is_fetched_once_in_order_with_a_new_key_each_time():
     keys = [k for _, k in log]
     assert all(type(k) is str for k in keys)
     assert len({id(k) for k in keys}) == len(keys)  # never one key object twice
+
+
+class RecordingKey(str):
+    """A dict key that records every other key compared with it."""
+
+    seen = []
+
+    def __eq__(self, other):
+        RecordingKey.seen.append(other)
+        return str.__eq__(self, other)
+
+    __hash__ = str.__hash__
+
+
+@pytest.mark.parametrize("name", ["ab", "é", "日", "日本語", "\U0001f600x", "", "a", "ÿ"])
+def test_keys_are_new_equal_strs_found_by_their_hash(name):
+    # Each cell's key is a new str equal to the name, with the name's hash
+    # (a wrong hash would miss the exact dicts' entries). The interpreter
+    # shares its object for the empty str and for one character below U+0100.
+    shared = len(name) == 0 or (len(name) == 1 and ord(name[0]) < 0x100)
+    exact = [{name: 3}, {name: 1}, {name: 2}]
+    assert multikeysort(exact, name) == [{name: 1}, {name: 2}, {name: 3}]
+
+    RecordingKey.seen = []
+    stored = RecordingKey(name)
+    items = [{stored: v} for v in (3, 1, 2)]
+    result = multikeysort(items, name)
+    keys = RecordingKey.seen
+    assert same_objects(result, [items[1], items[2], items[0]])
+    assert len(keys) == 3
+    assert all(type(k) is str and k == name and hash(k) == hash(name) for k in keys)
+    assert len({id(k) for k in keys}) == (1 if shared else 3)
 
 
 # --- inplace as a numpy boolean -------------------------------------------------
@@ -828,3 +861,119 @@ def test_mixed_kinds_and_nan_return_every_item_once(seed, inplace):
     ]
     result = sort(list(items), ["a", "-b"], inplace)
     assert sorted(map(id, result)) == sorted(map(id, items))
+
+
+# --- columns ordered without the interpreter, against the model ---------------
+#
+# Sorts whose every column holds only Null, numbers or texts (no NaN, no
+# Other, no text beside a number) may take any algorithm that gives the
+# stable order; the model's answer is that order. Each shape stresses a way in
+# which such a column is keyed: shared prefixes, rests of up to seven bytes
+# or of exactly eight, longer rests whose ties need the full texts, NUL bytes
+# and empty texts (zero padding), non-ASCII, one value only, the integer and
+# double extremes.
+
+LABELS = ["north-east", "north-west", "south-east", "south-west"]
+TEXT_SHAPES = {
+    "iso dates": lambda rng: f"{rng.choice((2023, 2024))}-{rng.randint(1, 12):02d}-{rng.randint(1, 28):02d}",
+    "prefixed ids": lambda rng: f"ord-{rng.randrange(10**7):07d}",
+    "few long labels": lambda rng: rng.choice(LABELS),
+    "rests of eight bytes": lambda rng: "k-" + "".join(rng.choice("ab") for _ in range(8)),
+    "long rests": lambda rng: "customer-account-"
+    + rng.choice(["", "a", "ab", "b", "abcdefghij", "abcdefghi", "abcdefghij\0", "abcdefghik"]),
+    "nul bytes and empty": lambda rng: rng.choice(["", "\0", "\0\0", "a", "a\0", "a\0\0", "a\0b", "\0a", "ab"]),
+    "non-ascii": lambda rng: rng.choice(["é", "e", "ü", "z", "\U0001f600", "日本", "日", "éa", "ea", "\x7f"]),
+    "surnames": lambda rng: rng.choice(["Williams", "Williamson", "Will", "Wilson", "Smith", "Smithers"]),
+    "one text": lambda rng: "same",
+}
+NUMBER_SHAPES = {
+    "small ints": lambda rng: rng.randrange(-3, 4),
+    "int extremes": lambda rng: rng.choice(
+        [-(2**63), 2**63 - 1, 0, -1, 1, 2**53 + 1, True, rng.randrange(-(2**62), 2**62)]
+    ),
+    "floats": lambda rng: rng.choice(
+        [0.0, -0.0, 1.5, -1.5, math.inf, -math.inf, 5e-324, -5e-324, rng.uniform(-1e6, 1e6)]
+    ),
+    "ints and floats": lambda rng: rng.choice([1, 2, 1.0, 1.5, -0.0, 0, 2**53, float(2**53), -(2**53), False]),
+    "one number": lambda rng: 7,
+}
+VALUE_SHAPES = {**TEXT_SHAPES, **NUMBER_SHAPES}
+
+
+def shaped_items(rng, n, shapes, null_share):
+    """n dicts with one field per shape ('a', 'b', ...); a field is None or
+    missing in about `null_share` of them."""
+    items = []
+    for i in range(n):
+        item = {"i": i}
+        for name, shape in zip("abc", shapes):
+            roll = rng.random()
+            if roll >= null_share:
+                item[name] = VALUE_SHAPES[shape](rng)
+            elif roll < null_share / 2:
+                item[name] = None
+        items.append(item)
+    return items
+
+
+def check_against_model(items, columns):
+    expected = models.multikeysort(items, columns)
+    assert same_objects(multikeysort(items, columns), expected)
+    in_place = list(items)
+    assert multikeysort(in_place, columns, True) is None
+    assert same_objects(in_place, expected)
+
+
+@pytest.mark.parametrize("shape", sorted(VALUE_SHAPES))
+@pytest.mark.parametrize("n", [21, 33, 300, 3000])
+def test_one_plain_column_matches_the_model(shape, n):
+    rng = random.Random(f"{shape}/{n}")
+    for null_share in (0.0, 0.2):
+        items = shaped_items(rng, n, [shape], null_share)
+        for columns in (["a"], ["-a"]):
+            check_against_model(items, columns)
+
+
+@pytest.mark.parametrize(
+    "shapes",
+    [
+        ("iso dates", "floats"),
+        ("few long labels", "iso dates", "prefixed ids"),
+        ("surnames", "non-ascii"),
+        ("small ints", "long rests"),
+        ("one text", "nul bytes and empty", "ints and floats"),
+        ("rests of eight bytes", "int extremes"),
+        ("floats", "one number", "surnames"),
+    ],
+)
+def test_plain_columns_tie_into_the_next_one(shapes):
+    rng = random.Random(str(shapes))
+    items = shaped_items(rng, 600, shapes, 0.1)
+    names = "abc"[: len(shapes)]
+    for directions in ("+" * len(shapes), "-" * len(shapes), "+-+"[: len(shapes)], "-+-"[: len(shapes)]):
+        columns = [("-" if d == "-" else "") + n for d, n in zip(directions, names)]
+        check_against_model(items, columns)
+    # a column given twice, and the same column twice in opposite directions
+    check_against_model(items, ["a", "-a", "b"])
+
+
+# --- the merging sort's own order where no order is consistent -----------------
+
+
+@pytest.mark.parametrize("n", [21, 40, 97, 300])
+@pytest.mark.parametrize(
+    "values",
+    [
+        [NAN, 1.0, 0.5, -2.0, math.inf, None],  # NaN equals every number
+        [NAN, 3, 2**53 + 1, float(2**53), 2**53, None],  # wide ints beside floats
+        ["x", 1, 2.5, "", None, (1,), b"b"],  # texts beside numbers, objects
+    ],
+    ids=["nan", "wide ints beside floats", "interpreter"],
+)
+def test_inconsistent_orders_keep_the_merging_sort(values, n):
+    # The model transcribes the merging sort comparison for comparison, so it
+    # gives the very order also where the row order is no strict weak order.
+    rng = random.Random(n)
+    items = [{"a": rng.choice(values), "b": rng.randrange(3), "i": i} for i in range(n)]
+    for columns in (["a"], ["-a", "b"], ["b", "a"], ["-b", "-a"]):
+        check_against_model(items, columns)

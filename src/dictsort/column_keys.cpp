@@ -1,0 +1,115 @@
+#include "dictsort/column_keys.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <string_view>
+
+#include "dictsort/value_keys.hpp"
+#include "frame/fault.hpp"
+
+namespace pelm::dictsort {
+namespace {
+
+// Rests of at most this many bytes leave the lowest byte of the key for
+// their length.
+constexpr std::size_t exact_rest_limit = 7;
+
+std::size_t common_prefix_length(std::string_view a, std::string_view b) noexcept {
+    const std::size_t limit = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    while (i < limit && a[i] == b[i]) ++i;
+    return i;
+}
+
+class KeyWriter {
+public:
+    KeyWriter(const SortRows& rows, std::size_t column) : rows_(rows), column_(column) {
+        keys_.keys.resize(rows.row_count());
+    }
+
+    const SortValue& cell(std::size_t row) const noexcept { return rows_.cells(row)[column_]; }
+
+    // Sets the key of each row from `key_of(cell)`, marking the Null rows.
+    template <class KeyOf>
+    void fill(KeyOf key_of) {
+        for (std::size_t row = 0; row < rows_.row_count(); ++row) {
+            const SortValue& value = cell(row);
+            if (value.kind() == SortValue::Kind::Null) {
+                if (keys_.null_rows.empty()) keys_.null_rows.resize(rows_.row_count());
+                keys_.null_rows[row] = 1;
+                continue;
+            }
+            keys_.keys[row] = key_of(value);
+        }
+    }
+
+    ColumnKeys take(bool exact) {
+        keys_.exact = exact;
+        return std::move(keys_);
+    }
+
+private:
+    const SortRows& rows_;
+    std::size_t column_;
+    ColumnKeys keys_;
+};
+
+ColumnKeys text_keys(KeyWriter writer, std::size_t row_count) {
+    // The prefix that every text shares, and the range of their lengths.
+    std::string_view first;
+    std::size_t prefix = std::numeric_limits<std::size_t>::max();
+    std::size_t shortest = std::numeric_limits<std::size_t>::max();
+    std::size_t longest = 0;
+    for (std::size_t row = 0; row < row_count; ++row) {
+        const SortValue& value = writer.cell(row);
+        if (value.kind() != SortValue::Kind::Str) continue;
+        const std::string_view text = value.text().view();
+        if (prefix == std::numeric_limits<std::size_t>::max()) {
+            first = text;
+            prefix = text.size();
+        } else if (prefix != 0) {
+            prefix = common_prefix_length(first.substr(0, prefix), text);
+        }
+        shortest = std::min(shortest, text.size());
+        longest = std::max(longest, text.size());
+    }
+    if (longest < shortest) return writer.take(true);  // no text at all
+    if (longest - prefix <= exact_rest_limit) {
+        writer.fill([prefix](const SortValue& value) {
+            const std::string_view rest = value.text().view().substr(prefix);
+            return leading_bytes_key(rest) | rest.size();
+        });
+        return writer.take(true);
+    }
+    writer.fill([prefix](const SortValue& value) {
+        return leading_bytes_key(value.text().view().substr(prefix));
+    });
+    // Eight bytes of every rest and no padding: the keys hold whole texts.
+    return writer.take(shortest == longest && longest - prefix == 8);
+}
+
+}  // namespace
+
+ColumnKeys column_keys(const SortRows& rows, std::size_t column, ColumnKind kind) {
+    KeyWriter writer(rows, column);
+    switch (kind) {
+        case ColumnKind::Integers:
+            writer.fill([](const SortValue& value) { return integer_key(value.integer()); });
+            break;
+        case ColumnKind::Numbers:
+            writer.fill([](const SortValue& value) {
+                return number_key(value.kind() == SortValue::Kind::Int
+                                      ? static_cast<double>(value.integer())
+                                      : value.number());
+            });
+            break;
+        case ColumnKind::Texts:
+            return text_keys(std::move(writer), rows.row_count());
+        case ColumnKind::WideNumbers:
+        case ColumnKind::Unkeyable:
+            fault("column keys of a column that C++ does not order by itself");
+    }
+    return writer.take(true);
+}
+
+}  // namespace pelm::dictsort
