@@ -881,6 +881,9 @@ TEXT_SHAPES = {
     "rests of eight bytes": lambda rng: "k-" + "".join(rng.choice("ab") for _ in range(8)),
     "long rests": lambda rng: "customer-account-"
     + rng.choice(["", "a", "ab", "b", "abcdefghij", "abcdefghi", "abcdefghij\0", "abcdefghik"]),
+    "ties over many windows": lambda rng: rng.choice(["ab", "ac"])
+    + "-" * rng.randrange(8, 30)
+    + rng.choice(["", "x", "y", "\0"]),
     "nul bytes and empty": lambda rng: rng.choice(["", "\0", "\0\0", "a", "a\0", "a\0\0", "a\0b", "\0a", "ab"]),
     "non-ascii": lambda rng: rng.choice(["é", "e", "ü", "z", "\U0001f600", "日本", "日", "éa", "ea", "\x7f"]),
     "surnames": lambda rng: rng.choice(["Williams", "Williamson", "Will", "Wilson", "Smith", "Smithers"]),
@@ -940,6 +943,7 @@ def test_one_plain_column_matches_the_model(shape, n):
         ("iso dates", "floats"),
         ("few long labels", "iso dates", "prefixed ids"),
         ("surnames", "non-ascii"),
+        ("ties over many windows", "iso dates"),
         ("small ints", "long rests"),
         ("one text", "nul bytes and empty", "ints and floats"),
         ("rests of eight bytes", "int extremes"),

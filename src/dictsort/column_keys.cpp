@@ -10,10 +10,6 @@
 namespace pelm::dictsort {
 namespace {
 
-// Rests of at most this many bytes leave the lowest byte of the key for
-// their length.
-constexpr std::size_t exact_rest_limit = 7;
-
 std::size_t common_prefix_length(std::string_view a, std::string_view b) noexcept {
     const std::size_t limit = std::min(a.size(), b.size());
     std::size_t i = 0;
@@ -43,8 +39,9 @@ public:
         }
     }
 
-    ColumnKeys take(bool exact) {
+    ColumnKeys take(bool exact, std::size_t next_window = 0) {
         keys_.exact = exact;
+        keys_.next_window = next_window;
         return std::move(keys_);
     }
 
@@ -74,18 +71,17 @@ ColumnKeys text_keys(KeyWriter writer, std::size_t row_count) {
         longest = std::max(longest, text.size());
     }
     if (longest < shortest) return writer.take(true);  // no text at all
-    if (longest - prefix <= exact_rest_limit) {
+    if (shortest == longest && longest - prefix == 8) {
+        // Eight bytes of every rest and no padding: the keys hold whole texts.
         writer.fill([prefix](const SortValue& value) {
-            const std::string_view rest = value.text().view().substr(prefix);
-            return leading_bytes_key(rest) | rest.size();
+            return leading_bytes_key(value.text().view().substr(prefix));
         });
         return writer.take(true);
     }
     writer.fill([prefix](const SortValue& value) {
-        return leading_bytes_key(value.text().view().substr(prefix));
+        return text_window_key(value.text().view(), prefix);
     });
-    // Eight bytes of every rest and no padding: the keys hold whole texts.
-    return writer.take(shortest == longest && longest - prefix == 8);
+    return writer.take(longest - prefix <= text_window, prefix + text_window);
 }
 
 }  // namespace

@@ -5,10 +5,11 @@
 //   Numbers   the double;
 //   Texts     the bytes after the prefix that every text of the column
 //             shares: dates of one decade, ids with a common stem, names of
-//             one pattern mostly differ within the next few bytes. When every
-//             rest fits in 7 bytes, the key is those bytes and the rest's
-//             length, which makes it exact; otherwise the first 8 bytes of
-//             the rest, and texts with equal keys are compared in full.
+//             one pattern mostly differ within the next few bytes. The key is
+//             the window key of the first seven bytes after the prefix
+//             (value_keys.hpp), exact when every rest fits in the window; or,
+//             when every rest is eight bytes long, those eight bytes, exact
+//             too. Ties of inexact keys are decided by the windows after.
 #pragma once
 
 #include <cstddef>
@@ -25,8 +26,11 @@ struct ColumnKeys {
     Vector<std::uint64_t> keys;
     // One per row when the column has a Null cell, else empty.
     Vector<unsigned char> null_rows;
-    // Equal keys only for equal cells; else ties need a full comparison.
+    // Equal keys only for equal cells. Else (a text column) equal keys whose
+    // length byte is text_goes_on are decided by the text windows from
+    // `next_window` on.
     bool exact = true;
+    std::size_t next_window = 0;
 };
 
 // The keys of `column`, whose kind is Integers, Numbers or Texts.

@@ -5,8 +5,8 @@
 
 #include "dictsort/column_keys.hpp"
 #include "dictsort/radix_sort.hpp"
-#include "dictsort/row_order.hpp"
 #include "dictsort/stable_sort.hpp"
+#include "dictsort/value_keys.hpp"
 
 namespace pelm::dictsort {
 namespace {
@@ -18,27 +18,54 @@ struct PassBuffers {
     Vector<std::size_t> null_rows;
 };
 
-// Orders each run of equal keys by the full texts of its rows; the radix
-// sort left each run in the order of the previous passes, which the stable
-// sort of the run keeps for equal texts.
-void order_tied_texts(const SortRows& rows, std::size_t column, bool descending,
-                      std::span<KeyedHandle> handles) {
-    auto less = [&](const KeyedHandle& x, const KeyedHandle& y) {
-        const Ordering order =
-            detail::compare_texts(rows.cells(x.row)[column], rows.cells(y.row)[column]);
-        return (descending ? reversed(order) : order) == Ordering::Less;
+// Runs of at most this many handles are sorted by comparisons rather than
+// by counting passes, whose tables would cost more than the run.
+constexpr std::size_t small_run = 64;
+
+// Sorts handles stably by key.
+void sort_by_key(std::span<KeyedHandle> handles, std::span<KeyedHandle> scratch) {
+    if (handles.size() <= small_run) {
+        stable_sort(handles, [](const KeyedHandle& x, const KeyedHandle& y) { return x.key < y.key; });
+    } else {
+        radix_sort(handles, scratch.first(handles.size()));
+    }
+}
+
+// Decides the ties of text window keys whose texts go on, window after
+// window: each run of equal keys that goes on gets the keys of its texts'
+// next window and is sorted stably by them, which keeps the order of the
+// previous passes among equal texts. The runs to do wait on a stack, so texts
+// of any length need no deep recursion.
+void order_tied_texts(const SortRows& rows, std::size_t column, std::uint64_t direction,
+                      std::size_t first_window, std::span<KeyedHandle> handles,
+                      std::span<KeyedHandle> scratch) {
+    struct Run {
+        std::size_t start;
+        std::size_t end;
+        std::size_t window;
     };
-    for (std::size_t start = 0; start < handles.size();) {
-        std::size_t end = start + 1;
-        while (end < handles.size() && handles[end].key == handles[start].key) ++end;
-        const std::span<KeyedHandle> run = handles.subspan(start, end - start);
-        for (std::size_t i = 1; i < run.size(); ++i) {
-            if (less(run[i], run[i - 1])) {
-                stable_sort(run, less);
-                break;
+    Vector<Run> pending;
+    auto queue_ties = [&](std::size_t start, std::size_t end, std::size_t window) {
+        for (std::size_t i = start; i < end;) {
+            std::size_t j = i + 1;
+            while (j < end && handles[j].key == handles[i].key) ++j;
+            if (j - i > 1 && ((handles[i].key ^ direction) & 0xff) == text_goes_on) {
+                pending.push_back({i, j, window});
             }
+            i = j;
         }
-        start = end;
+    };
+    queue_ties(0, handles.size(), first_window);
+    while (!pending.empty()) {
+        const Run run = pending.back();
+        pending.pop_back();
+        const std::span<KeyedHandle> tied = handles.subspan(run.start, run.end - run.start);
+        for (KeyedHandle& handle : tied) {
+            const std::string_view text = rows.cells(handle.row)[column].text().view();
+            handle.key = text_window_key(text, run.window) ^ direction;
+        }
+        sort_by_key(tied, scratch);
+        queue_ties(run.start, run.end, run.window + text_window);
     }
 }
 
@@ -60,7 +87,9 @@ void sort_by_column(const SortRows& rows, std::size_t column, bool descending, C
     }
     const std::span<KeyedHandle> handles(buffers.handles);
     radix_sort(handles, buffers.scratch);
-    if (!keys.exact) order_tied_texts(rows, column, descending, handles);
+    if (!keys.exact) {
+        order_tied_texts(rows, column, direction, keys.next_window, handles, buffers.scratch);
+    }
 
     // Null sorts before every value, so after every value when descending.
     auto out = order.begin();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -35,6 +36,24 @@ inline std::uint64_t leading_bytes_key(std::string_view bytes) noexcept {
     std::memcpy(&word, buffer, 8);
     if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
     return word;
+}
+
+// Texts have at most this many bytes in one window key.
+inline constexpr std::size_t text_window = 7;
+// The length byte of a window key whose text goes on after the window.
+inline constexpr std::uint64_t text_goes_on = text_window + 1;
+
+// The key of the window of `text` that starts at `offset` (which is at most
+// its length): the window's bytes, zero-padded, in the highest seven bytes,
+// and in the lowest byte the number of bytes from `offset` to the end, or
+// text_goes_on when more than seven. For texts equal before `offset`, keys
+// that differ are in the order of the texts (a text that ends first sorts
+// first), equal keys below text_goes_on mean equal texts, and equal keys of
+// text_goes_on are decided by the windows that follow.
+inline std::uint64_t text_window_key(std::string_view text, std::size_t offset) noexcept {
+    const std::string_view rest = text.substr(offset);
+    if (rest.size() <= text_window) return leading_bytes_key(rest) | rest.size();
+    return (leading_bytes_key(rest) & ~std::uint64_t{0xff}) | text_goes_on;
 }
 
 }  // namespace pelm::dictsort
