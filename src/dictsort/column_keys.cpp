@@ -39,9 +39,9 @@ public:
         }
     }
 
-    ColumnKeys take(bool exact, std::size_t next_window = 0) {
+    ColumnKeys take(bool exact, std::size_t first_window = 0) {
         keys_.exact = exact;
-        keys_.next_window = next_window;
+        keys_.first_window = first_window;
         return std::move(keys_);
     }
 
@@ -81,7 +81,7 @@ ColumnKeys text_keys(KeyWriter writer, std::size_t row_count) {
     writer.fill([prefix](const SortValue& value) {
         return text_window_key(value.text().view(), prefix);
     });
-    return writer.take(longest - prefix <= text_window, prefix + text_window);
+    return writer.take(longest - prefix <= text_window, prefix);
 }
 
 }  // namespace

@@ -26,11 +26,11 @@ struct ColumnKeys {
     Vector<std::uint64_t> keys;
     // One per row when the column has a Null cell, else empty.
     Vector<unsigned char> null_rows;
-    // Equal keys only for equal cells. Else (a text column) equal keys whose
-    // length byte is text_goes_on are decided by the text windows from
-    // `next_window` on.
+    // Equal keys only for equal cells. Else (a text column) the keys are
+    // those of the text windows at `first_window`, and equal keys whose
+    // texts go on past the window are decided by the windows that follow.
     bool exact = true;
-    std::size_t next_window = 0;
+    std::size_t first_window = 0;
 };
 
 // The keys of `column`, whose kind is Integers, Numbers or Texts.

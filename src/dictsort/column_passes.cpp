@@ -32,7 +32,7 @@ void sort_by_key(std::span<KeyedHandle> handles, std::span<KeyedHandle> scratch)
 }
 
 // Decides the ties of text window keys whose texts go on, window after
-// window: each run of equal keys that goes on gets the keys of its texts'
+// window, the keys being those of the windows at `first_window`: each run of equal keys that goes on gets the keys of its texts'
 // next window and is sorted stably by them, which keeps the order of the
 // previous passes among equal texts. The runs to do wait on a stack, so texts
 // of any length need no deep recursion.
@@ -45,11 +45,16 @@ void order_tied_texts(const SortRows& rows, std::size_t column, std::uint64_t di
         std::size_t window;
     };
     Vector<Run> pending;
+    // Equal keys (which the sort may have compacted) mean texts equal up to
+    // the window's end; those that go on past it are tied so far.
+    auto text_of = [&](const KeyedHandle& handle) {
+        return rows.cells(handle.row)[column].text().view();
+    };
     auto queue_ties = [&](std::size_t start, std::size_t end, std::size_t window) {
         for (std::size_t i = start; i < end;) {
             std::size_t j = i + 1;
             while (j < end && handles[j].key == handles[i].key) ++j;
-            if (j - i > 1 && ((handles[i].key ^ direction) & 0xff) == text_goes_on) {
+            if (j - i > 1 && text_of(handles[i]).size() > window + text_window) {
                 pending.push_back({i, j, window});
             }
             i = j;
@@ -60,12 +65,12 @@ void order_tied_texts(const SortRows& rows, std::size_t column, std::uint64_t di
         const Run run = pending.back();
         pending.pop_back();
         const std::span<KeyedHandle> tied = handles.subspan(run.start, run.end - run.start);
+        const std::size_t window = run.window + text_window;
         for (KeyedHandle& handle : tied) {
-            const std::string_view text = rows.cells(handle.row)[column].text().view();
-            handle.key = text_window_key(text, run.window) ^ direction;
+            handle.key = text_window_key(text_of(handle), window) ^ direction;
         }
         sort_by_key(tied, scratch);
-        queue_ties(run.start, run.end, run.window + text_window);
+        queue_ties(run.start, run.end, window);
     }
 }
 
@@ -88,7 +93,7 @@ void sort_by_column(const SortRows& rows, std::size_t column, bool descending, C
     const std::span<KeyedHandle> handles(buffers.handles);
     radix_sort(handles, buffers.scratch);
     if (!keys.exact) {
-        order_tied_texts(rows, column, direction, keys.next_window, handles, buffers.scratch);
+        order_tied_texts(rows, column, direction, keys.first_window, handles, buffers.scratch);
     }
 
     // Null sorts before every value, so after every value when descending.

@@ -69,11 +69,18 @@ OwnedRef take_row_item(OwnedRefVec& by_position, std::size_t row) {
     return std::move(by_position[row]);
 }
 
-OwnedRef new_sorted_list(OwnedRefVec& by_position, std::span<const std::size_t> order) {
-    OwnedRefVec sorted;
-    sorted.reserve(order.size());
-    for (const std::size_t row : order) sorted.push_back(take_row_item(by_position, row));
-    return list_from_owned_refs(std::move(sorted));
+// A new list of the items in sorted order. The references are all held
+// before the list is made, so Python code that making it may run (a garbage
+// collection) cannot change what the result holds; each is moved straight
+// from its position to its sorted slot.
+OwnedRef new_sorted_list(OwnedRefVec& by_position, std::span<const std::size_t> order,
+                         std::source_location where = std::source_location::current()) {
+    OwnedRef list = made_object(PyList_New(static_cast<Py_ssize_t>(order.size())), where);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                        take_row_item(by_position, order[i]).release());
+    }
+    return list;
 }
 
 // Writes the items in sorted order to positions 0 to n - 1. Each write hands
