@@ -868,10 +868,11 @@ def test_mixed_kinds_and_nan_return_every_item_once(seed, inplace):
 # Sorts whose every column holds only Null, numbers or texts (no NaN, no
 # Other, no text beside a number) may take any algorithm that gives the
 # stable order; the model's answer is that order. Each shape stresses a way in
-# which such a column is keyed: shared prefixes, rests of up to seven bytes
-# or of exactly eight, longer rests whose ties need the full texts, NUL bytes
-# and empty texts (zero padding), non-ASCII, one value only, the integer and
-# double extremes.
+# which such a column is keyed: few distinct texts (ranks) or many (their
+# bytes after a shared prefix, in rests of up to seven bytes or of exactly
+# eight, or longer rests whose ties take more windows), NUL bytes and empty
+# texts (zero padding), non-ASCII, one value only, the integer and double
+# extremes.
 
 LABELS = ["north-east", "north-west", "south-east", "south-west"]
 TEXT_SHAPES = {
@@ -881,6 +882,8 @@ TEXT_SHAPES = {
     "rests of eight bytes": lambda rng: "k-" + "".join(rng.choice("ab") for _ in range(8)),
     "long rests": lambda rng: "customer-account-"
     + rng.choice(["", "a", "ab", "b", "abcdefghij", "abcdefghi", "abcdefghij\0", "abcdefghik"]),
+    "many long rests": lambda rng: "customer-account-"
+    + "".join(rng.choice("ab\0") for _ in range(rng.randrange(5, 16))),
     "ties over many windows": lambda rng: rng.choice(["ab", "ac"])
     + "-" * rng.randrange(8, 30)
     + rng.choice(["", "x", "y", "\0"]),
@@ -945,6 +948,7 @@ def test_one_plain_column_matches_the_model(shape, n):
         ("surnames", "non-ascii"),
         ("ties over many windows", "iso dates"),
         ("small ints", "long rests"),
+        ("many long rests", "surnames"),
         ("one text", "nul bytes and empty", "ints and floats"),
         ("rests of eight bytes", "int extremes"),
         ("floats", "one number", "surnames"),

@@ -4,6 +4,7 @@
 #include <limits>
 #include <string_view>
 
+#include "dictsort/text_ranks.hpp"
 #include "dictsort/value_keys.hpp"
 #include "frame/fault.hpp"
 
@@ -23,9 +24,12 @@ public:
         keys_.keys.resize(rows.row_count());
     }
 
+    const SortRows& rows() const noexcept { return rows_; }
+    std::size_t column() const noexcept { return column_; }
     const SortValue& cell(std::size_t row) const noexcept { return rows_.cells(row)[column_]; }
 
-    // Sets the key of each row from `key_of(cell)`, marking the Null rows.
+    // Sets the key of each row from `key_of(cell, row)`, marking the Null
+    // rows.
     template <class KeyOf>
     void fill(KeyOf key_of) {
         for (std::size_t row = 0; row < rows_.row_count(); ++row) {
@@ -35,7 +39,7 @@ public:
                 keys_.null_rows[row] = 1;
                 continue;
             }
-            keys_.keys[row] = key_of(value);
+            keys_.keys[row] = key_of(value, row);
         }
     }
 
@@ -51,7 +55,16 @@ private:
     ColumnKeys keys_;
 };
 
+// A column holds few distinct texts when it has at most one for every this
+// many rows (or this many in all): then it is keyed by their ranks.
+constexpr std::size_t rows_per_distinct_text = 16;
+
 ColumnKeys text_keys(KeyWriter writer, std::size_t row_count) {
+    const std::size_t max_distinct = std::max(rows_per_distinct_text, row_count / rows_per_distinct_text);
+    if (const auto ranks = few_text_ranks(writer.rows(), writer.column(), max_distinct)) {
+        writer.fill([&](const SortValue&, std::size_t row) { return std::uint64_t{(*ranks)[row]}; });
+        return writer.take(true);
+    }
     // The prefix that every text shares, and the range of their lengths.
     std::string_view first;
     std::size_t prefix = std::numeric_limits<std::size_t>::max();
@@ -73,12 +86,12 @@ ColumnKeys text_keys(KeyWriter writer, std::size_t row_count) {
     if (longest < shortest) return writer.take(true);  // no text at all
     if (shortest == longest && longest - prefix == 8) {
         // Eight bytes of every rest and no padding: the keys hold whole texts.
-        writer.fill([prefix](const SortValue& value) {
+        writer.fill([prefix](const SortValue& value, std::size_t) {
             return leading_bytes_key(value.text().view().substr(prefix));
         });
         return writer.take(true);
     }
-    writer.fill([prefix](const SortValue& value) {
+    writer.fill([prefix](const SortValue& value, std::size_t) {
         return text_window_key(value.text().view(), prefix);
     });
     return writer.take(longest - prefix <= text_window, prefix);
@@ -90,10 +103,11 @@ ColumnKeys column_keys(const SortRows& rows, std::size_t column, ColumnKind kind
     KeyWriter writer(rows, column);
     switch (kind) {
         case ColumnKind::Integers:
-            writer.fill([](const SortValue& value) { return integer_key(value.integer()); });
+            writer.fill(
+                [](const SortValue& value, std::size_t) { return integer_key(value.integer()); });
             break;
         case ColumnKind::Numbers:
-            writer.fill([](const SortValue& value) {
+            writer.fill([](const SortValue& value, std::size_t) {
                 return number_key(value.kind() == SortValue::Kind::Int
                                       ? static_cast<double>(value.integer())
                                       : value.number());

@@ -3,7 +3,8 @@
 //
 //   Integers  the integer itself;
 //   Numbers   the double;
-//   Texts     the bytes after the prefix that every text of the column
+//   Texts     with few distinct texts, their ranks (text_ranks.hpp); else
+//             the bytes after the prefix that every text of the column
 //             shares: dates of one decade, ids with a common stem, names of
 //             one pattern mostly differ within the next few bytes. The key is
 //             the window key of the first seven bytes after the prefix
