@@ -12,6 +12,7 @@
 #include <memory>
 #include <string_view>
 
+#include "frame/short_bytes.hpp"
 #include "frame/alloc.hpp"
 
 namespace pelm::dictsort {
@@ -47,7 +48,7 @@ public:
                           ? take(header + length)
                           : reserve_entry(length);
         std::memcpy(entry, &length, header);
-        if (length != 0) std::memcpy(entry + header, text.data(), length);
+        copy_bytes(entry + header, text.data(), length);
         return StoredText(entry);
     }
 

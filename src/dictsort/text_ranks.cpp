@@ -6,6 +6,8 @@
 #include <limits>
 #include <string_view>
 
+#include "frame/short_bytes.hpp"
+
 namespace pelm::dictsort {
 namespace {
 
@@ -21,7 +23,7 @@ std::uint64_t text_hash(std::string_view text) noexcept {
         hash ^= hash >> 31;
     }
     std::uint64_t tail = 0;
-    std::memcpy(&tail, text.data() + i, text.size() - i);
+    copy_bytes(&tail, text.data() + i, text.size() - i);
     hash = (hash ^ tail) * 0x94d049bb133111ebu;
     return hash ^ (hash >> 29);
 }
@@ -63,7 +65,11 @@ std::optional<Vector<std::uint32_t>> few_text_ranks(const SortRows& rows, std::s
                 slot = {hash, static_cast<std::uint32_t>(distinct.size())};
                 break;
             }
-            if (slot.hash == hash && distinct[slot.distinct_plus_one - 1] == text) break;
+            const std::string_view known = distinct[slot.distinct_plus_one - 1];
+            if (slot.hash == hash && known.size() == text.size() &&
+                equal_bytes(known.data(), text.data(), text.size())) {
+                break;
+            }
             if (probe_budget-- == 0) return std::nullopt;
             at = (at + 1) & mask;
         }

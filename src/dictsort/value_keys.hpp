@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "frame/short_bytes.hpp"
+
 namespace pelm::dictsort {
 
 inline constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
@@ -30,10 +32,12 @@ inline std::uint64_t number_key(double value) noexcept {
 // right: keys that differ are in the byte order of the texts, and a text
 // that is a prefix of another has the smaller or the same key.
 inline std::uint64_t leading_bytes_key(std::string_view bytes) noexcept {
-    unsigned char buffer[8] = {};
-    std::memcpy(buffer, bytes.data(), bytes.size() < 8 ? bytes.size() : 8);
-    std::uint64_t word;
-    std::memcpy(&word, buffer, 8);
+    std::uint64_t word = 0;
+    if (bytes.size() >= 8) {
+        std::memcpy(&word, bytes.data(), 8);
+    } else {
+        copy_bytes(&word, bytes.data(), bytes.size());
+    }
     if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
     return word;
 }

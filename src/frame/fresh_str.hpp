@@ -14,12 +14,12 @@
 
 #include <Python.h>
 
-#include <cstring>
 #include <source_location>
 #include <string_view>
 
 #include "frame/error.hpp"
 #include "frame/refs.hpp"
+#include "frame/short_bytes.hpp"
 
 namespace pelm {
 
@@ -39,7 +39,7 @@ public:
     OwnedRef make() const {
         if (shared_) return OwnedRef::new_ref(model_.get());
         OwnedRef copy = made_object(PyUnicode_New(length_, max_char_));
-        std::memcpy(PyUnicode_DATA(copy.get()), PyUnicode_DATA(model_.get()), bytes_);
+        copy_bytes(PyUnicode_DATA(copy.get()), PyUnicode_DATA(model_.get()), bytes_);
         // Every str layout starts with the ASCII header, which holds the hash.
         reinterpret_cast<PyASCIIObject*>(copy.get())->hash = hash_;
         return copy;
