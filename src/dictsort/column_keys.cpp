@@ -60,9 +60,11 @@ private:
 constexpr std::size_t rows_per_distinct_text = 16;
 
 ColumnKeys text_keys(KeyWriter writer, std::size_t row_count) {
-    const std::size_t max_distinct = std::max(rows_per_distinct_text, row_count / rows_per_distinct_text);
+    const std::size_t max_distinct =
+        std::max(rows_per_distinct_text, row_count / rows_per_distinct_text);
     if (const auto ranks = few_text_ranks(writer.rows(), writer.column(), max_distinct)) {
-        writer.fill([&](const SortValue&, std::size_t row) { return std::uint64_t{(*ranks)[row]}; });
+        writer.fill(
+            [&](const SortValue&, std::size_t row) { return std::uint64_t{(*ranks)[row]}; });
         return writer.take(true);
     }
     // The prefix that every text shares, and the range of their lengths.

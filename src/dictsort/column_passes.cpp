@@ -25,17 +25,19 @@ constexpr std::size_t small_run = 64;
 // Sorts handles stably by key.
 void sort_by_key(std::span<KeyedHandle> handles, std::span<KeyedHandle> scratch) {
     if (handles.size() <= small_run) {
-        stable_sort(handles, [](const KeyedHandle& x, const KeyedHandle& y) { return x.key < y.key; });
+        stable_sort(handles,
+                    [](const KeyedHandle& x, const KeyedHandle& y) { return x.key < y.key; });
     } else {
         radix_sort(handles, scratch.first(handles.size()));
     }
 }
 
 // Decides the ties of text window keys whose texts go on, window after
-// window, the keys being those of the windows at `first_window`: each run of equal keys that goes on gets the keys of its texts'
-// next window and is sorted stably by them, which keeps the order of the
-// previous passes among equal texts. The runs to do wait on a stack, so texts
-// of any length need no deep recursion.
+// window, the handles holding the keys of the windows at `first_window`: each
+// run of equal keys that goes on gets the keys of its texts' next window and
+// is sorted stably by them, which keeps the order of the previous passes among
+// equal texts. The runs to do wait on a stack, so texts of any length need no
+// deep recursion.
 void order_tied_texts(const SortRows& rows, std::size_t column, std::uint64_t direction,
                       std::size_t first_window, std::span<KeyedHandle> handles,
                       std::span<KeyedHandle> scratch) {

@@ -16,7 +16,7 @@ std::uint64_t cell_key(const SortValue& cell, ColumnKind kind) noexcept {
     switch (cell.kind()) {
         case SortValue::Kind::Int:
             return kind == ColumnKind::Integers ? integer_key(cell.integer())
-                                             : number_key(static_cast<double>(cell.integer()));
+                                                : number_key(static_cast<double>(cell.integer()));
         case SortValue::Kind::Float:
             return number_key(cell.number());
         case SortValue::Kind::Str:
@@ -75,7 +75,8 @@ std::optional<unsigned> add_rank_field(const SortRows& rows, Field field, KeyedH
 }
 
 // The last field: the highest `free_bits` bits of each cell's own key.
-void add_truncated_field(const SortRows& rows, Field field, ColumnKind kind, KeyedHandles& handles) {
+void add_truncated_field(const SortRows& rows, Field field, ColumnKind kind,
+                         KeyedHandles& handles) {
     // A descending column reverses the order of the keys; Null goes last.
     const std::uint64_t direction = field.descending ? ~std::uint64_t{0} : 0;
     const unsigned shift = 64 - field.free_bits;

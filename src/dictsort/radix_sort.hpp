@@ -8,59 +8,18 @@
 #pragma once
 
 #include <algorithm>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <utility>
 
+#include "dictsort/bit_compaction.hpp"
 #include "dictsort/order_keys.hpp"
 
 namespace pelm::dictsort {
 
-namespace detail {
-
-// Removes from every key the bits that are the same in all keys, which keeps
-// their order and their equalities: dates, ids and numbers of one range leave
-// few varying bits, so fewer passes. The varying bits are moved down run by
-// run (a run is a stretch of neighbouring varying bits); keys with more than
-// `max_runs` runs are left as they are. Takes and returns the mask of the
-// bits that vary among the keys.
-inline std::uint64_t compact_keys(std::span<KeyedHandle> handles, std::uint64_t varying) {
-    constexpr unsigned max_runs = 8;
-    struct Run {
-        unsigned shift;
-        std::uint64_t mask;
-        unsigned to;
-    };
-    Run runs[max_runs];
-    unsigned run_count = 0;
-    unsigned width = 0;
-    for (std::uint64_t rest = varying; rest != 0;) {
-        const auto low = static_cast<unsigned>(std::countr_zero(rest));
-        const auto length = static_cast<unsigned>(std::countr_one(rest >> low));
-        if (run_count == max_runs) return varying;
-        runs[run_count++] = {low, length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1,
-                             width};
-        width += length;
-        rest &= length + low == 64 ? 0 : ~std::uint64_t{0} << (low + length);
-    }
-    const std::uint64_t compacted = width == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << width) - 1;
-    if (run_count == 1 && runs[0].shift == 0) return compacted;  // nothing to move
-    for (KeyedHandle& handle : handles) {
-        std::uint64_t key = 0;
-        for (unsigned r = 0; r < run_count; ++r) {
-            key |= ((handle.key >> runs[r].shift) & runs[r].mask) << runs[r].to;
-        }
-        handle.key = key;
-    }
-    return compacted;
-}
-
-}  // namespace detail
-
 // Sorts `handles` stably by key, through `buffer`, which has room for as many
-// handles. The keys are compacted on the way (detail::compact_keys): they
+// handles. The keys are compacted on the way (bit_compaction.hpp): they
 // keep their order and equalities, not their values.
 inline void radix_sort(std::span<KeyedHandle> handles, std::span<KeyedHandle> buffer) {
     constexpr unsigned byte_count = 8;
@@ -72,7 +31,11 @@ inline void radix_sort(std::span<KeyedHandle> handles, std::span<KeyedHandle> bu
         any_ones |= handle.key;
     }
     if (all_ones == any_ones) return;  // all keys equal
-    const std::uint64_t varying = detail::compact_keys(handles, all_ones ^ any_ones);
+    const BitCompaction compaction(all_ones ^ any_ones);
+    if (compaction.moves_bits()) {
+        for (KeyedHandle& handle : handles) handle.key = compaction.apply(handle.key);
+    }
+    const std::uint64_t varying = compaction.varying_after();
     unsigned shifts[byte_count];
     unsigned pass_count = 0;
     for (unsigned byte = 0; byte < byte_count; ++byte) {
