@@ -29,11 +29,16 @@ public:
     explicit FreshStr(std::string_view text,
                       std::source_location where = std::source_location::current())
         : model_(new_str(text, where)),
+          // Hashing a str made from UTF-8 runs no user code and cannot fail.
           hash_(PyObject_Hash(model_.get())),
           length_(PyUnicode_GET_LENGTH(model_.get())),
           max_char_(PyUnicode_MAX_CHAR_VALUE(model_.get())),
           bytes_(static_cast<std::size_t>(length_) * PyUnicode_KIND(model_.get())),
           shared_(length_ == 0 || (length_ == 1 && PyUnicode_READ_CHAR(model_.get(), 0) < 0x100)) {}
+
+    // The ready-made str of the text, and its hash.
+    PyObject* model() const noexcept { return model_.get(); }
+    Py_hash_t hash() const noexcept { return hash_; }
 
     // A new str equal to the text, its hash already set.
     OwnedRef make() const {

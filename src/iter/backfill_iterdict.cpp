@@ -23,6 +23,7 @@
 #include "frame/compat.hpp"
 #include "frame/error.hpp"
 #include "frame/fault.hpp"
+#include "frame/fresh_str.hpp"
 #include "frame/hash.hpp"
 #include "frame/str_storage.hpp"
 #include "functions.hpp"
@@ -60,8 +61,8 @@ private:
     Py_ssize_t remaining_;
 };
 
-Result<void> store(PyObject* dict, const StrCopier& key_text, PyObject* value) {
-    OwnedRef key = key_text.copy();
+Result<void> store(PyObject* dict, const FreshStr& key_text, PyObject* value) {
+    OwnedRef key = key_text.make();
     if (PyDict_SetItem(dict, key.get(), value) < 0) return taken_error();
     return {};
 }
@@ -69,7 +70,7 @@ Result<void> store(PyObject* dict, const StrCopier& key_text, PyObject* value) {
 // What is known of a key text once it has had a value that is not None.
 struct KnownKey {
     OwnedRef last_value;  // the latest value that is not None
-    StrCopier key_text;   // a plain str of the text, copied for each store
+    FreshStr key_text;    // makes a new plain str of the text for each store
 
     // Takes a new latest value; returns the one it replaces.
     [[nodiscard]] OwnedRef take_value(PyObject* value) noexcept {
@@ -228,10 +229,10 @@ private:
     // into the result dicts whose None values were counted for the text.
     Result<KnownKey*> take_first_value(std::string_view text, PyObject* value, PyObject* result) {
         auto [entry, inserted] = last_values_.emplace(
-            OwnedText(text), KnownKey{OwnedRef::new_ref(value), StrCopier(new_str(text))});
+            OwnedText(text), KnownKey{OwnedRef::new_ref(value), FreshStr(text)});
         if (!inserted) fault("a key text got its first value twice");
         KnownKey* known = &entry->second;
-        by_hash_.add(known->key_text.original(), known->key_text.hash(), known);
+        by_hash_.add(known->key_text.model(), known->key_text.hash(), known);
         if (!pending_counts_.empty()) {
             if (auto pending = pending_counts_.find(text); pending != pending_counts_.end()) {
                 const std::uint64_t count = pending->second;
