@@ -6,7 +6,12 @@ by several keys: chained stable list.sort passes (one per column, least
 significant first, reverse=True for a descending column), one sort with
 functools.cmp_to_key, and pandas' sort_values when pandas is installed. A
 one-column sort is compared with sorted(items, key=itemgetter(column)).
-Timings are the best of several runs with time.perf_counter_ns (wall) and
+
+Timings are warm, as a program that sorts sees them: each timing makes calls
+back to back on the same records (at least 20 ms of them, so timer noise
+vanishes), the garbage collector off during the timing only and no collection
+forced between timings; the implementations take turns, and each figure is
+the best timing of several rounds, by time.perf_counter_ns (wall) and by
 time.thread_time_ns (CPU).
 
 The records are shaped like real data: ids with a common prefix, ISO dates of
@@ -127,33 +132,54 @@ def cmp_to_key_sort(items, columns):
     return sorted(items, key=functools.cmp_to_key(compare))
 
 
-def time_once(function, data):
-    """Wall and thread CPU time of one call, in ns."""
-    gc.collect()
+def time_calls(function, inputs):
+    """Wall and thread CPU time of calling `function` on each of `inputs`, back
+    to back, in ns. The garbage collector is off during the timing only, and
+    no collection is forced before it: a forced collection walks the whole
+    heap and leaves every later call to start from cold caches, which is not
+    what a program that sorts sees."""
+    was_enabled = gc.isenabled()
     gc.disable()
     try:
         wall, cpu = time.perf_counter_ns(), time.thread_time_ns()
-        function(data)
+        for data in inputs:
+            function(data)
         return time.perf_counter_ns() - wall, time.thread_time_ns() - cpu
     finally:
-        gc.enable()
+        if was_enabled:
+            gc.enable()
+
+
+# A timing lasts at least this long, so that the timer's resolution and the
+# cost of the loop around the calls vanish beside it.
+TIMING_NS = 20_000_000
+MAX_CALLS_PER_TIMING = 1_000
+
+
+def calls_per_timing(function, make_inputs):
+    """Calls per timing: enough to fill TIMING_NS, gauged by one warming call."""
+    wall, _ = time_calls(function, make_inputs(1))
+    return max(1, min(MAX_CALLS_PER_TIMING, -(-TIMING_NS // max(wall, 1))))
 
 
 def best_ns(impls, rounds):
-    """Best wall time and best thread CPU time of each (name, function,
-    make_input) over `rounds` rounds. The implementations take turns within a
-    round, in an order that rotates from round to round, so neither a change
-    in the machine's load nor the memory left by the previous call favours
-    one; each input is made outside the timed region. On a busy machine the
-    CPU time is the steadier figure."""
+    """Best wall time and best thread CPU time per call of each (name,
+    function, make_inputs) over `rounds` rounds, measured warm: each timing
+    makes its calls back to back on data that earlier calls have already
+    touched, as timeit does. The implementations take turns within a round,
+    in an order that rotates from round to round, so neither a change in the
+    machine's load nor what the previous call left in the caches favours one.
+    make_inputs(count) returns the inputs of `count` calls; it runs outside
+    the timed region."""
+    calls = {name: calls_per_timing(function, make_inputs) for name, function, make_inputs in impls}
     best = {}
     for r in range(rounds):
         shift = r % len(impls)
-        for name, function, make_input in impls[shift:] + impls[:shift]:
-            wall, cpu = time_once(function, make_input())
+        for name, function, make_inputs in impls[shift:] + impls[:shift]:
+            wall, cpu = time_calls(function, make_inputs(calls[name]))
             old_wall, old_cpu = best.get(name, (wall, cpu))
             best[name] = (min(old_wall, wall), min(old_cpu, cpu))
-    return best
+    return {name: (wall / calls[name], cpu / calls[name]) for name, (wall, cpu) in best.items()}
 
 
 def _resident_kib(field):
@@ -217,28 +243,29 @@ def _group(label, items, columns, rounds, with_slow=False, goal=None):
     group = f"{n} {label} by {columns}"
     assert pelm.multikeysort(items, columns) == chained_sorts(items, columns)
 
-    def same():
-        return items
+    def same(calls):
+        # Every call sorts the very same list, as a program that sorts its
+        # records again would.
+        return [items] * calls
 
-    def copy():
-        # The in-place call needs a fresh copy per run; the new-list call gets
-        # one too, so that the two see the same input.
-        return list(items)
+    def copies(calls):
+        # The in-place call needs a list of its own per call.
+        return [list(items) for _ in range(calls)]
 
     idiom = (CHAINED, lambda data: chained_sorts(data, columns), same)
     if len(columns) == 1:
         getter = itemgetter(columns[0].lstrip("-"))
         idiom = (ITEMGETTER, lambda data: sorted(data, key=getter), same)
     impls = [
-        (NEW, lambda data: pelm.multikeysort(data, columns), copy),
-        (INPLACE, lambda data: pelm.multikeysort(data, columns, True), copy),
+        (NEW, lambda data: pelm.multikeysort(data, columns), same),
+        (INPLACE, lambda data: pelm.multikeysort(data, columns, True), copies),
         idiom,
     ]
     if with_slow:
         impls.append((CMP_TO_KEY, lambda data: cmp_to_key_sort(data, columns), same))
         for name, function, prepare in _pandas_impls(columns):
             prepared = prepare(items) if prepare else items
-            impls.append((name, function, lambda prepared=prepared: prepared))
+            impls.append((name, function, lambda calls, prepared=prepared: [prepared] * calls))
     best = best_ns(impls, rounds)
     rows = [
         {
@@ -253,8 +280,8 @@ def _group(label, items, columns, rounds, with_slow=False, goal=None):
         for name, _, _ in impls
     ]
     memory = {
-        name: peak_bytes(function, make_input())
-        for name, function, make_input in impls
+        name: peak_bytes(function, make_inputs(1)[0])
+        for name, function, make_inputs in impls
         if name in (NEW, idiom[0])
     }
     for row in rows:
@@ -277,7 +304,7 @@ def rounds_for(n, quick):
         return 2 if quick else 3
     if n >= 100_000:
         return 3 if quick else 7
-    return 30 if quick else 150
+    return 5 if quick else 9
 
 
 def run(quick=False, sizes=None):
