@@ -2,10 +2,11 @@
 //
 // A bit that never differs decides no comparison, so dropping it keeps the
 // keys' order and their equalities: dates, ids and numbers of one range keep
-// few varying bits, which saves counting passes and lets several columns
-// share one key. The varying bits are moved down run by run (a run is a
-// stretch of neighbouring varying bits); a set whose varying bits form more
-// than eight runs is not compacted.
+// few varying bits, which lets several columns share one order key and
+// leaves the radix sort only bits that tell rows apart. The varying bits are
+// moved down run by run (a run is a stretch of neighbouring varying bits).
+// When they form more than eight runs, the runs closest together are merged
+// (keeping the constant bits between them), which still keeps the order.
 #pragma once
 
 #include <bit>
@@ -21,37 +22,30 @@ constexpr std::uint64_t low_bits(unsigned width) noexcept {
 class BitCompaction {
 public:
     // Plans the compaction of keys whose varying bits are `varying`.
-    explicit BitCompaction(std::uint64_t varying) noexcept : varying_(varying) {
-        unsigned width = 0;
+    explicit BitCompaction(std::uint64_t varying) noexcept {
+        Run found[32];
+        unsigned count = 0;
         for (std::uint64_t rest = varying; rest != 0;) {
             const auto low = static_cast<unsigned>(std::countr_zero(rest));
             const auto length = static_cast<unsigned>(std::countr_one(rest >> low));
-            if (run_count_ == max_runs) {
-                run_count_ = 0;  // too scattered: keys stay as they are
-                return;
-            }
-            runs_[run_count_++] = {low, low_bits(length), width};
-            width += length;
+            found[count++] = {low, length};
             rest &= ~low_bits(low + length);
         }
-        compacts_ = true;
+        while (count > max_runs) merge_closest(found, count);
+        unsigned width = 0;
+        for (unsigned r = 0; r < count; ++r) {
+            runs_[r] = {found[r].low, low_bits(found[r].length), width};
+            width += found[r].length;
+        }
+        run_count_ = count;
         width_ = width;
     }
 
-    // Whether apply() removes the constant bits; else it returns keys as
-    // they are.
-    bool compacts() const noexcept { return compacts_; }
-    // After apply(), the keys of the set are below 2^width() (when compacts()).
+    // After apply(), the keys of the set are below 2^width().
     unsigned width() const noexcept { return width_; }
-    // The mask of the bits that vary among the keys after apply().
-    std::uint64_t varying_after() const noexcept { return compacts_ ? low_bits(width_) : varying_; }
-    // Whether apply() changes keys at all.
-    bool moves_bits() const noexcept {
-        return compacts_ && !(run_count_ == 1 && runs_[0].shift == 0);
-    }
 
     std::uint64_t apply(std::uint64_t key) const noexcept {
-        if (!compacts_) return key;
+        if (run_count_ == 1) return (key >> runs_[0].shift) & runs_[0].mask;
         std::uint64_t compacted = 0;
         for (unsigned r = 0; r < run_count_; ++r) {
             compacted |= ((key >> runs_[r].shift) & runs_[r].mask) << runs_[r].to;
@@ -62,15 +56,34 @@ public:
 private:
     static constexpr unsigned max_runs = 8;
     struct Run {
+        unsigned low;
+        unsigned length;
+    };
+    struct Move {
         unsigned shift;
         std::uint64_t mask;
         unsigned to;
     };
-    std::uint64_t varying_;
-    Run runs_[max_runs] = {};
+
+    // Joins the two neighbouring runs with the fewest bits between them.
+    static void merge_closest(Run* runs, unsigned& count) noexcept {
+        unsigned best = 0;
+        unsigned best_gap = 64;
+        for (unsigned r = 0; r + 1 < count; ++r) {
+            const unsigned gap = runs[r + 1].low - (runs[r].low + runs[r].length);
+            if (gap < best_gap) {
+                best = r;
+                best_gap = gap;
+            }
+        }
+        runs[best].length = runs[best + 1].low + runs[best + 1].length - runs[best].low;
+        for (unsigned r = best + 1; r + 1 < count; ++r) runs[r] = runs[r + 1];
+        --count;
+    }
+
+    Move runs_[max_runs] = {};
     unsigned run_count_ = 0;
-    unsigned width_ = 64;
-    bool compacts_ = false;
+    unsigned width_ = 0;
 };
 
 }  // namespace pelm::dictsort

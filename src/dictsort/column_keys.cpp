@@ -1,10 +1,12 @@
 #include "dictsort/column_keys.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <limits>
+#include <optional>
 #include <string_view>
 
-#include "dictsort/text_ranks.hpp"
 #include "dictsort/value_keys.hpp"
 #include "frame/fault.hpp"
 
@@ -20,103 +22,129 @@ std::size_t common_prefix_length(std::string_view a, std::string_view b) noexcep
 
 class KeyWriter {
 public:
-    KeyWriter(const SortRows& rows, std::size_t column) : rows_(rows), column_(column) {
-        keys_.keys.resize(rows.row_count());
+    KeyWriter(const SortRows& rows, std::size_t column)
+        : rows_(rows), column_(column), has_null_(rows.summary(column).has(SortValue::Kind::Null)) {
+        keys_.keys = ScratchArray<std::uint64_t>(rows.row_count());
+        if (has_null_) keys_.null_rows = ScratchArray<unsigned char>(rows.row_count());
     }
 
     const SortRows& rows() const noexcept { return rows_; }
     std::size_t column() const noexcept { return column_; }
-    const SortValue& cell(std::size_t row) const noexcept { return rows_.cells(row)[column_]; }
 
-    // Sets the key of each row from `key_of(cell, row)`, marking the Null
-    // rows.
+    // Sets the key of each row from `key_of(cell)`, marking the Null rows.
     template <class KeyOf>
     void fill(KeyOf key_of) {
-        for (std::size_t row = 0; row < rows_.row_count(); ++row) {
-            const SortValue& value = cell(row);
-            if (value.kind() == SortValue::Kind::Null) {
-                if (keys_.null_rows.empty()) keys_.null_rows.resize(rows_.row_count());
-                keys_.null_rows[row] = 1;
-                continue;
+        std::uint64_t all_ones = ~std::uint64_t{0};
+        std::uint64_t any_ones = 0;
+        const std::size_t count = rows_.row_count();
+        std::uint64_t* const keys = keys_.keys.data();
+        if (has_null_) {
+            unsigned char* const nulls = keys_.null_rows.data();
+            bool has_value = false;
+            for (std::size_t row = 0; row < count; ++row) {
+                const SortValue& value = rows_.cell(row, column_);
+                const bool null = value.kind() == SortValue::Kind::Null;
+                nulls[row] = null ? 1 : 0;
+                if (null) {
+                    keys[row] = 0;
+                    continue;
+                }
+                const std::uint64_t key = key_of(value);
+                keys[row] = key;
+                all_ones &= key;
+                any_ones |= key;
+                has_value = true;
             }
-            keys_.keys[row] = key_of(value, row);
+            keys_.has_value = has_value;
+        } else {
+            for (std::size_t row = 0; row < count; ++row) {
+                const std::uint64_t key = key_of(rows_.cell(row, column_));
+                keys[row] = key;
+                all_ones &= key;
+                any_ones |= key;
+            }
+            keys_.has_value = count != 0;
         }
+        keys_.varying = keys_.has_value ? all_ones ^ any_ones : 0;
     }
 
-    ColumnKeys take(bool exact, std::size_t first_window = 0) {
+    ColumnKeys take(bool exact) {
         keys_.exact = exact;
-        keys_.first_window = first_window;
         return std::move(keys_);
     }
 
 private:
     const SortRows& rows_;
     std::size_t column_;
+    bool has_null_;
     ColumnKeys keys_;
 };
 
-// A column holds few distinct texts when it has at most one for every this
-// many rows (or this many in all): then it is keyed by their ranks.
-constexpr std::size_t rows_per_distinct_text = 16;
-
-ColumnKeys text_keys(KeyWriter writer, std::size_t row_count) {
-    const std::size_t max_distinct =
-        std::max(rows_per_distinct_text, row_count / rows_per_distinct_text);
-    if (const auto ranks = few_text_ranks(writer.rows(), writer.column(), max_distinct)) {
-        writer.fill(
-            [&](const SortValue&, std::size_t row) { return std::uint64_t{(*ranks)[row]}; });
+ColumnKeys text_keys(KeyWriter writer, DistinctTexts& distinct) {
+    if (distinct.complete()) {
+        distinct.rank_entries();
+        writer.fill([](const SortValue& value) { return std::uint64_t{value.text().rank()}; });
         return writer.take(true);
     }
+    const SortRows& rows = writer.rows();
+    const std::size_t column = writer.column();
     // The prefix that every text shares, and the range of their lengths.
-    std::string_view first;
-    std::size_t prefix = std::numeric_limits<std::size_t>::max();
+    std::optional<StoredText> first;
+    std::uint64_t first_word = 0;
+    std::size_t prefix = 0;
     std::size_t shortest = std::numeric_limits<std::size_t>::max();
     std::size_t longest = 0;
-    for (std::size_t row = 0; row < row_count; ++row) {
-        const SortValue& value = writer.cell(row);
+    for (std::size_t row = 0; row < rows.row_count(); ++row) {
+        const SortValue& value = rows.cell(row, column);
         if (value.kind() != SortValue::Kind::Str) continue;
-        const std::string_view text = value.text().view();
-        if (prefix == std::numeric_limits<std::size_t>::max()) {
+        const StoredText text = value.text();
+        const std::size_t size = text.size();
+        if (!first) {
             first = text;
-            prefix = text.size();
-        } else if (prefix != 0) {
-            prefix = common_prefix_length(first.substr(0, prefix), text);
+            first_word = text.word_at(0);
+            prefix = size;
+        } else if (prefix <= 8) {
+            // Zero padding may match NUL bytes; the length bounds that.
+            const std::uint64_t differ = text.word_at(0) ^ first_word;
+            const auto same = static_cast<std::size_t>(differ == 0 ? 8 : std::countl_zero(differ) / 8);
+            prefix = std::min({prefix, same, size});
+        } else {
+            prefix = common_prefix_length(first->view().substr(0, prefix), text.view());
         }
-        shortest = std::min(shortest, text.size());
-        longest = std::max(longest, text.size());
+        shortest = std::min(shortest, size);
+        longest = std::max(longest, size);
     }
-    if (longest < shortest) return writer.take(true);  // no text at all
-    if (shortest == longest && longest - prefix == 8) {
-        // Eight bytes of every rest and no padding: the keys hold whole texts.
-        writer.fill([prefix](const SortValue& value, std::size_t) {
-            return leading_bytes_key(value.text().view().substr(prefix));
-        });
+    if (!first) {  // no text at all
+        writer.fill([](const SortValue&) { return std::uint64_t{0}; });
         return writer.take(true);
     }
-    writer.fill([prefix](const SortValue& value, std::size_t) {
-        return text_window_key(value.text().view(), prefix);
-    });
-    return writer.take(longest - prefix <= text_window, prefix);
+    if (shortest == longest && longest - prefix == 8) {
+        // Eight bytes of every rest and no padding: the keys hold whole texts.
+        writer.fill([prefix](const SortValue& value) { return value.text().word_at(prefix); });
+        return writer.take(true);
+    }
+    writer.fill(
+        [prefix](const SortValue& value) { return text_window_key(value.text(), prefix); });
+    return writer.take(longest - prefix <= text_window);
 }
 
 }  // namespace
 
-ColumnKeys column_keys(const SortRows& rows, std::size_t column, ColumnKind kind) {
+ColumnKeys column_keys(SortRows& rows, std::size_t column, ColumnKind kind) {
     KeyWriter writer(rows, column);
     switch (kind) {
         case ColumnKind::Integers:
-            writer.fill(
-                [](const SortValue& value, std::size_t) { return integer_key(value.integer()); });
+            writer.fill([](const SortValue& value) { return integer_key(value.integer()); });
             break;
         case ColumnKind::Numbers:
-            writer.fill([](const SortValue& value, std::size_t) {
+            writer.fill([](const SortValue& value) {
                 return number_key(value.kind() == SortValue::Kind::Int
                                       ? static_cast<double>(value.integer())
                                       : value.number());
             });
             break;
         case ColumnKind::Texts:
-            return text_keys(std::move(writer), rows.row_count());
+            return text_keys(std::move(writer), rows.distinct_texts(column));
         case ColumnKind::WideNumbers:
         case ColumnKind::Unkeyable:
             fault("column keys of a column that C++ does not order by itself");

@@ -3,14 +3,14 @@
 //
 //   Integers  the integer itself;
 //   Numbers   the double;
-//   Texts     with few distinct texts, their ranks (text_ranks.hpp); else
-//             the bytes after the prefix that every text of the column
+//   Texts     with few distinct texts, their ranks (distinct_texts.hpp);
+//             else the bytes after the prefix that every text of the column
 //             shares: dates of one decade, ids with a common stem, names of
 //             one pattern mostly differ within the next few bytes. The key is
 //             the window key of the first seven bytes after the prefix
 //             (value_keys.hpp), exact when every rest fits in the window; or,
 //             when every rest is eight bytes long, those eight bytes, exact
-//             too. Ties of inexact keys are decided by the windows after.
+//             too. Ties of inexact keys are left to a full comparison.
 #pragma once
 
 #include <cstddef>
@@ -23,18 +23,21 @@
 namespace pelm::dictsort {
 
 struct ColumnKeys {
-    // One per row, in row order; a Null cell's key means nothing.
-    Vector<std::uint64_t> keys;
-    // One per row when the column has a Null cell, else empty.
-    Vector<unsigned char> null_rows;
-    // Equal keys only for equal cells. Else (a text column) the keys are
-    // those of the text windows at `first_window`, and equal keys whose
-    // texts go on past the window are decided by the windows that follow.
+    // One per row, in row order; a Null cell's key is 0 and means nothing.
+    ScratchArray<std::uint64_t> keys;
+    // One per row (1 for a Null cell) when the column has a Null cell, else
+    // empty.
+    ScratchArray<unsigned char> null_rows;
+    // The bits in which the keys of the values differ.
+    std::uint64_t varying = 0;
+    // Whether any cell is a value, not Null.
+    bool has_value = false;
+    // Equal keys only for equal cells; else equal keys say nothing.
     bool exact = true;
-    std::size_t first_window = 0;
 };
 
-// The keys of `column`, whose kind is Integers, Numbers or Texts.
-ColumnKeys column_keys(const SortRows& rows, std::size_t column, ColumnKind kind);
+// The keys of `column`, whose kind is Integers, Numbers or Texts. Ranks the
+// column's distinct texts when it stored each only once.
+ColumnKeys column_keys(SortRows& rows, std::size_t column, ColumnKind kind);
 
 }  // namespace pelm::dictsort

@@ -20,7 +20,7 @@ std::uint64_t cell_key(const SortValue& cell, ColumnKind kind) noexcept {
         case SortValue::Kind::Float:
             return number_key(cell.number());
         case SortValue::Kind::Str:
-            return leading_bytes_key(cell.text().view());
+            return cell.text().word_at(0);
         case SortValue::Kind::Null:
         case SortValue::Kind::Other:
             break;
@@ -93,7 +93,7 @@ std::optional<KeyedHandles> keyed_row_handles(const SortRows& rows,
     for (std::size_t row = 0; row < handles.size(); ++row) handles[row] = {0, row};
     unsigned free_bits = 64;
     for (std::size_t column = 0; column < columns.size() && free_bits > 0; ++column) {
-        const ColumnKind kind = column_kind(rows, column);
+        const ColumnKind kind = rows.summary(column).kind();
         if (kind == ColumnKind::Unkeyable) break;
         const Field field{column, columns[column].descending, free_bits};
         if (kind == ColumnKind::Integers) {

@@ -83,7 +83,6 @@ inline Ordering compare_bytes(const char* a, const char* b, std::size_t size) no
 // Unsigned byte order over the shorter length, then the shorter text first:
 // for UTF-8 this is code-point order.
 inline Ordering compare_texts(const SortValue& a, const SortValue& b) noexcept {
-    if (a.text_prefix() != b.text_prefix()) return three_way(a.text_prefix(), b.text_prefix());
     const StoredText a_text = a.text();
     const StoredText b_text = b.text();
     const std::size_t a_size = a_text.size();

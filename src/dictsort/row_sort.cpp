@@ -2,7 +2,7 @@
 
 #include <numeric>
 
-#include "dictsort/column_passes.hpp"
+#include "dictsort/native_order.hpp"
 #include "dictsort/order_keys.hpp"
 #include "dictsort/row_order.hpp"
 #include "dictsort/stable_sort.hpp"
@@ -32,11 +32,11 @@ Vector<std::size_t> sort_plain(const SortRows& rows, std::span<const SortColumn>
 
 }  // namespace
 
-Vector<std::size_t> sorted_row_order(const SortRows& rows, std::span<const SortColumn> columns) {
+Vector<std::size_t> sorted_row_order(SortRows& rows, std::span<const SortColumn> columns) {
     // Keys only pay off when there are comparisons enough to amortise them.
     if (rows.row_count() > insertion_sort_limit && !columns.empty()) {
-        if (std::optional<Vector<ColumnKind>> kinds = native_column_kinds(rows, columns)) {
-            return sort_column_by_column(rows, columns, *kinds);
+        if (std::optional<Vector<std::size_t>> order = native_sorted_order(rows, columns)) {
+            return std::move(*order);
         }
         if (std::optional<KeyedHandles> handles = keyed_row_handles(rows, columns)) {
             return sort_keyed(rows, columns, std::move(*handles));

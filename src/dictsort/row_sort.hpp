@@ -14,6 +14,6 @@ namespace pelm::dictsort {
 // The row handles of `rows` (their item indices) in stable sorted order. The
 // comparisons may run Python code; whatever it answers, every handle comes
 // back exactly once.
-Vector<std::size_t> sorted_row_order(const SortRows& rows, std::span<const SortColumn> columns);
+Vector<std::size_t> sorted_row_order(SortRows& rows, std::span<const SortColumn> columns);
 
 }  // namespace pelm::dictsort

@@ -24,7 +24,7 @@ bool may_convert_to_float(PyObject* value) noexcept {
 
 // The text of a str, or its object when it has no UTF-8 form (a lone
 // surrogate).
-SortValue text_cell(OwnedRef value, TextArena& texts) {
+SortValue text_cell(OwnedRef value, ColumnTexts texts) {
     Py_ssize_t size = 0;
     if (const char* utf8 = PyUnicode_AsUTF8AndSize(value.get(), &size)) {
         return SortValue::text(texts.store({utf8, static_cast<std::size_t>(size)}));
@@ -37,7 +37,7 @@ SortValue text_cell(OwnedRef value, TextArena& texts) {
 
 namespace detail {
 
-SortValue convert_owned_value(OwnedRef value, TextArena& texts) {
+SortValue convert_owned_value(OwnedRef value, ColumnTexts texts) {
     PyObject* object = value.get();
     if (object == Py_None) return SortValue::null();
     // The exact str and float types, the common cells, offer neither
@@ -61,7 +61,7 @@ SortValue convert_owned_value(OwnedRef value, TextArena& texts) {
     return SortValue::object(std::move(value));
 }
 
-SortValue subscript_cell(PyObject* item, const FreshStr& column_key, TextArena& texts) {
+SortValue subscript_cell(PyObject* item, const FreshStr& column_key, ColumnTexts texts) {
     OwnedRef value;
     {
         // A new key for every cell: nothing is cached between lookups.

@@ -5,7 +5,8 @@
 //   Null  - the cell could not be fetched, or it is None;
 //   Int   - a signed 64-bit integer (ints, bools, objects with __index__);
 //   Float - a double (floats, objects with __float__, ints too large for Int);
-//   Str   - the UTF-8 text of a str, copied into the call's TextArena;
+//   Str   - the UTF-8 text of a str, copied into the call's TextArena (once
+//           per distinct text of a column that repeats its texts);
 //   Other - anything else, holding one reference to the fetched object.
 // A value is never changed after it is made; 16 bytes, so a row of cells is
 // compact and rows are sorted by moving handles, never cells.
@@ -19,8 +20,8 @@
 #include <string_view>
 #include <utility>
 
+#include "dictsort/distinct_texts.hpp"
 #include "dictsort/text_arena.hpp"
-#include "dictsort/value_keys.hpp"
 #include "frame/error.hpp"
 #include "frame/fresh_str.hpp"
 #include "frame/refs.hpp"
@@ -47,7 +48,6 @@ public:
     static SortValue text(StoredText text) noexcept {
         SortValue cell(Kind::Str);
         cell.payload_.text = text.entry();
-        cell.text_prefix_ = text_prefix_of(text.view());
         return cell;
     }
     // Takes over the reference to the fetched object.
@@ -58,13 +58,10 @@ public:
     }
 
     SortValue(SortValue&& other) noexcept
-        : payload_(other.payload_),
-          text_prefix_(other.text_prefix_),
-          kind_(std::exchange(other.kind_, Kind::Null)) {}
+        : payload_(other.payload_), kind_(std::exchange(other.kind_, Kind::Null)) {}
     SortValue& operator=(SortValue&& other) noexcept {
         SortValue old(std::move(*this));
         payload_ = other.payload_;
-        text_prefix_ = other.text_prefix_;
         kind_ = std::exchange(other.kind_, Kind::Null);
         return *this;
     }
@@ -80,28 +77,19 @@ public:
     std::int64_t integer() const noexcept { return payload_.integer; }
     double number() const noexcept { return payload_.number; }
     StoredText text() const noexcept { return StoredText(payload_.text); }
-    // The first four bytes of a Str's text, big-endian and zero-padded: two
-    // texts whose prefixes differ are ordered by their prefixes, without
-    // reading the arena.
-    std::uint32_t text_prefix() const noexcept { return text_prefix_; }
     // Lent to the caller: the cell keeps its reference.
     PyObject* object() const noexcept { return payload_.object; }
 
 private:
     explicit SortValue(Kind kind) noexcept : kind_(kind) {}
 
-    static std::uint32_t text_prefix_of(std::string_view text) noexcept {
-        return static_cast<std::uint32_t>(leading_bytes_key(text) >> 32);
-    }
-
     union Payload {
         std::int64_t integer;
         double number;
-        const char* text;
+        char* text;
         PyObject* object;
     };
     Payload payload_{.integer = 0};
-    std::uint32_t text_prefix_ = 0;
     Kind kind_ = Kind::Null;
 };
 
@@ -112,21 +100,34 @@ struct SortColumn {
     bool descending = false;
 };
 
+// Where the texts of one column's cells go: the call's arena, through the
+// column's table of distinct texts.
+class ColumnTexts {
+public:
+    ColumnTexts(TextArena& arena, DistinctTexts& distinct) noexcept
+        : arena_(&arena), distinct_(&distinct) {}
+    StoredText store(std::string_view text) const { return distinct_->store(text, *arena_); }
+
+private:
+    TextArena* arena_;
+    DistinctTexts* distinct_;
+};
+
 namespace detail {
 
 // The conversion of a value that the caller holds a reference to, by the
 // five kinds' rules; it may run the value's own Python code.
-SortValue convert_owned_value(OwnedRef value, TextArena& texts);
+SortValue convert_owned_value(OwnedRef value, ColumnTexts texts);
 
 // The cell of an item that is not exactly a dict: its subscript may run
 // Python code, and so may the conversion.
-SortValue subscript_cell(PyObject* item, const FreshStr& column_key, TextArena& texts);
+SortValue subscript_cell(PyObject* item, const FreshStr& column_key, ColumnTexts texts);
 
 // The cell of a value that an exact dict lends. None, an exact float, an
 // exact ASCII str and an exact int within the 64-bit range are read without
 // running any Python code, so the value needs no reference of its own while
 // it is read; any other value is held and converted by the rules.
-inline SortValue lent_value_cell(PyObject* value, TextArena& texts) {
+inline SortValue lent_value_cell(PyObject* value, ColumnTexts texts) {
     if (value == Py_None) return SortValue::null();
     if (Py_IS_TYPE(value, &PyFloat_Type)) return SortValue::number(PyFloat_AS_DOUBLE(value));
     if (Py_IS_TYPE(value, &PyUnicode_Type) && PyUnicode_IS_COMPACT_ASCII(value)) {
@@ -153,7 +154,8 @@ inline SortValue lent_value_cell(PyObject* value, TextArena& texts) {
 // differs only in not building the KeyError of a missing key that would be
 // discarded anyway. The key is released right after the lookup; that runs no
 // Python code, so the value found is still the dict's.
-inline SortValue extract_sort_value(PyObject* item, const FreshStr& column_key, TextArena& texts) {
+inline SortValue extract_sort_value(PyObject* item, const FreshStr& column_key,
+                                    ColumnTexts texts) {
     if (!PyDict_CheckExact(item)) return detail::subscript_cell(item, column_key, texts);
     PyObject* found = nullptr;
     {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "frame/short_bytes.hpp"
+#include "dictsort/text_arena.hpp"
 
 namespace pelm::dictsort {
 
@@ -28,20 +28,6 @@ inline std::uint64_t number_key(double value) noexcept {
     return (bits & sign_bit) != 0 ? ~bits : bits | sign_bit;
 }
 
-// Up to the first eight bytes of `bytes`, big-endian, zero-padded on the
-// right: keys that differ are in the byte order of the texts, and a text
-// that is a prefix of another has the smaller or the same key.
-inline std::uint64_t leading_bytes_key(std::string_view bytes) noexcept {
-    std::uint64_t word = 0;
-    if (bytes.size() >= 8) {
-        std::memcpy(&word, bytes.data(), 8);
-    } else {
-        copy_bytes(&word, bytes.data(), bytes.size());
-    }
-    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
-    return word;
-}
-
 // Texts have at most this many bytes in one window key.
 inline constexpr std::size_t text_window = 7;
 // The length byte of a window key whose text goes on after the window.
@@ -53,11 +39,11 @@ inline constexpr std::uint64_t text_goes_on = text_window + 1;
 // text_goes_on when more than seven. For texts equal before `offset`, keys
 // that differ are in the order of the texts (a text that ends first sorts
 // first), equal keys below text_goes_on mean equal texts, and equal keys of
-// text_goes_on are decided by the windows that follow.
-inline std::uint64_t text_window_key(std::string_view text, std::size_t offset) noexcept {
-    const std::string_view rest = text.substr(offset);
-    if (rest.size() <= text_window) return leading_bytes_key(rest) | rest.size();
-    return (leading_bytes_key(rest) & ~std::uint64_t{0xff}) | text_goes_on;
+// text_goes_on say nothing.
+inline std::uint64_t text_window_key(StoredText text, std::size_t offset) noexcept {
+    const std::size_t rest = text.size() - offset;
+    const std::uint64_t word = text.word_at(offset);
+    if (rest <= text_window) return word | rest;
+    return (word & ~std::uint64_t{0xff}) | text_goes_on;
 }
-
 }  // namespace pelm::dictsort

@@ -7,6 +7,9 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <span>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace pelm {
@@ -47,5 +50,41 @@ struct FatalAllocator {
 
 template <class T>
 using Vector = std::vector<T, FatalAllocator<T>>;
+
+// A fixed number of trivially copyable elements whose values start unset, for
+// buffers that are written in full before they are read: a vector would fill
+// them with zeros first, which costs a pass over the memory.
+template <class T>
+class ScratchArray {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+public:
+    ScratchArray() noexcept = default;
+    explicit ScratchArray(std::size_t size) : size_(size) {
+        if (size > std::size_t(-1) / sizeof(T)) allocation_failed(std::size_t(-1));
+        data_ = static_cast<T*>(checked_malloc(size * sizeof(T)));
+    }
+    ScratchArray(ScratchArray&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    ScratchArray& operator=(ScratchArray&& other) noexcept {
+        ScratchArray old(std::move(*this));
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        return *this;
+    }
+    ~ScratchArray() { std::free(data_); }
+
+    T* data() noexcept { return data_; }
+    const T* data() const noexcept { return data_; }
+    std::size_t size() const noexcept { return size_; }
+    T& operator[](std::size_t i) noexcept { return data_[i]; }
+    const T& operator[](std::size_t i) const noexcept { return data_[i]; }
+    std::span<T> span() noexcept { return {data_, size_}; }
+    std::span<const T> span() const noexcept { return {data_, size_}; }
+
+private:
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+};
 
 }  // namespace pelm

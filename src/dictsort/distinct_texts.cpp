@@ -1,0 +1,96 @@
+#include "dictsort/distinct_texts.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
+
+#include "frame/short_bytes.hpp"
+
+namespace pelm::dictsort {
+namespace {
+
+// A fast, unkeyed hash of a text: a multiply-mix of its 8-byte words and its
+// length. Colliding inputs only cost probes, which are bounded.
+std::uint64_t text_hash(std::string_view text) noexcept {
+    std::uint64_t hash = text.size() * 0x9e3779b97f4a7c15u;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        hash = (hash ^ word) * 0xbf58476d1ce4e5b9u;
+        hash ^= hash >> 31;
+    }
+    // The 0 to 7 bytes after the last whole word (the mask tells the compiler
+    // so).
+    std::uint64_t tail = 0;
+    copy_bytes(&tail, text.data() + i, (text.size() - i) & 7);
+    hash = (hash ^ tail) * 0x94d049bb133111ebu;
+    return hash ^ (hash >> 29);
+}
+
+constexpr std::size_t first_slot_count = 64;
+
+}  // namespace
+
+DistinctTexts::DistinctTexts(std::size_t max_distinct, std::size_t row_count) noexcept
+    : max_distinct_(std::min<std::size_t>(max_distinct, std::numeric_limits<std::uint32_t>::max())),
+      probe_budget_(4 * row_count + 64) {}
+
+void DistinctTexts::give_up() noexcept {
+    gave_up_ = true;
+    Vector<Slot>().swap(slots_);
+    Vector<char*>().swap(distinct_);
+}
+
+void DistinctTexts::grow() {
+    Vector<Slot> old(std::max(first_slot_count, 2 * slots_.size()), Slot{0, nullptr});
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+        if (slot.entry == nullptr) continue;
+        std::size_t at = slot.hash & mask;
+        while (slots_[at].entry != nullptr) at = (at + 1) & mask;
+        slots_[at] = slot;
+    }
+}
+
+StoredText DistinctTexts::store_in_table(std::string_view text, TextArena& arena) {
+    // At most half full, so an empty slot always ends a probe.
+    if (2 * (distinct_.size() + 1) > slots_.size()) grow();
+    const std::uint64_t hash = text_hash(text);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+        Slot& slot = slots_[at];
+        if (slot.entry == nullptr) {
+            if (distinct_.size() == max_distinct_) break;
+            const StoredText stored = arena.store(text);
+            slot = {hash, stored.entry()};
+            distinct_.push_back(stored.entry());
+            return stored;
+        }
+        if (slot.hash == hash) {
+            const StoredText known(slot.entry);
+            if (known.size() == text.size() && equal_bytes(known.data(), text.data(), text.size())) {
+                return known;
+            }
+        }
+        if (probe_budget_ == 0) break;
+        --probe_budget_;
+    }
+    give_up();
+    return arena.store(text);
+}
+
+std::size_t DistinctTexts::rank_entries() {
+    // string_view orders by unsigned bytes, a prefix first.
+    std::sort(distinct_.begin(), distinct_.end(), [](char* a, char* b) {
+        return StoredText(a).view() < StoredText(b).view();
+    });
+    for (std::size_t rank = 0; rank < distinct_.size(); ++rank) {
+        StoredText(distinct_[rank]).set_rank(static_cast<std::uint32_t>(rank));
+    }
+    return distinct_.size();
+}
+
+}  // namespace pelm::dictsort
