@@ -35,6 +35,7 @@ public:
         unsigned width = 0;
         for (unsigned r = 0; r < count; ++r) {
             runs_[r] = {found[r].low, low_bits(found[r].length), width};
+            kept_ |= low_bits(found[r].length) << found[r].low;
             width += found[r].length;
         }
         run_count_ = count;
@@ -43,6 +44,9 @@ public:
 
     // After apply(), the keys of the set are below 2^width().
     unsigned width() const noexcept { return width_; }
+    // The bits that apply() keeps: apply(key) gathers the bits of key under
+    // this mask, in their order, into the lowest bits.
+    std::uint64_t kept() const noexcept { return kept_; }
 
     std::uint64_t apply(std::uint64_t key) const noexcept {
         if (run_count_ == 1) return (key >> runs_[0].shift) & runs_[0].mask;
@@ -82,6 +86,7 @@ private:
     }
 
     Move runs_[max_runs] = {};
+    std::uint64_t kept_ = 0;
     unsigned run_count_ = 0;
     unsigned width_ = 0;
 };

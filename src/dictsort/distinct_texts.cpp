@@ -37,52 +37,67 @@ DistinctTexts::DistinctTexts(std::size_t max_distinct, std::size_t row_count) no
     : max_distinct_(std::min<std::size_t>(max_distinct, std::numeric_limits<std::uint32_t>::max())),
       probe_budget_(4 * row_count + 64) {}
 
-void DistinctTexts::give_up() noexcept {
+DistinctTexts::DistinctTexts(DistinctTexts&& other) noexcept
+    : storage_(std::move(other.storage_)),
+      mask_(other.mask_),
+      shift_(other.shift_),
+      distinct_(std::move(other.distinct_)),
+      max_distinct_(other.max_distinct_),
+      probe_budget_(other.probe_budget_),
+      gave_up_(other.gave_up_) {
+    slots_ = storage_.empty() ? &empty_slot_ : storage_.data();
+    other.slots_ = &other.empty_slot_;
+    other.mask_ = 0;
+}
+
+StoredText DistinctTexts::give_up(std::string_view text, TextArena& arena) {
     gave_up_ = true;
-    Vector<Slot>().swap(slots_);
+    slots_ = &empty_slot_;
+    mask_ = 0;
+    Vector<Slot>().swap(storage_);
     Vector<char*>().swap(distinct_);
+    return arena.store(text);
 }
 
 void DistinctTexts::grow() {
-    Vector<Slot> old(std::max(first_slot_count, 2 * slots_.size()), Slot{0, nullptr});
-    old.swap(slots_);
-    const std::size_t mask = slots_.size() - 1;
+    Vector<Slot> old(std::max(first_slot_count, 2 * storage_.size()), Slot{});
+    old.swap(storage_);
+    slots_ = storage_.data();
+    mask_ = storage_.size() - 1;
+    shift_ = 64 - static_cast<unsigned>(std::countr_zero(storage_.size()));
     for (const Slot& slot : old) {
         if (slot.entry == nullptr) continue;
-        std::size_t at = slot.hash & mask;
-        while (slots_[at].entry != nullptr) at = (at + 1) & mask;
+        std::size_t at = (slot.key.hash() >> shift_) & mask_;
+        while (slots_[at].entry != nullptr) at = (at + 1) & mask_;
         slots_[at] = slot;
     }
 }
 
-StoredText DistinctTexts::store_in_table(std::string_view text, TextArena& arena) {
+StoredText DistinctTexts::store_slowly(std::string_view text, TextArena& arena) {
     // At most half full, so an empty slot always ends a probe.
-    if (2 * (distinct_.size() + 1) > slots_.size()) grow();
-    const std::uint64_t hash = text_hash(text);
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    if (2 * (distinct_.size() + 1) > storage_.size()) grow();
+    const bool is_short = text.size() <= short_text;
+    const ShortText key = is_short ? ShortText::of(text) : ShortText{text_hash(text), 0, text.size()};
+    for (std::size_t at = (key.hash() >> shift_) & mask_;; at = (at + 1) & mask_) {
         Slot& slot = slots_[at];
         if (slot.entry == nullptr) {
             if (distinct_.size() == max_distinct_) break;
             const StoredText stored = arena.store(text);
-            slot = {hash, stored.entry()};
+            slot = {key, stored.entry()};
             distinct_.push_back(stored.entry());
             return stored;
         }
-        if (slot.hash == hash) {
+        if (slot.key == key) {
             const StoredText known(slot.entry);
-            if (known.size() == text.size() && equal_bytes(known.data(), text.data(), text.size())) {
-                return known;
-            }
+            if (is_short || equal_bytes(known.data(), text.data(), text.size())) return known;
         }
         if (probe_budget_ == 0) break;
         --probe_budget_;
     }
-    give_up();
-    return arena.store(text);
+    return give_up(text, arena);
 }
 
-std::size_t DistinctTexts::rank_entries() {
+void DistinctTexts::rank_entries() {
     // string_view orders by unsigned bytes, a prefix first.
     std::sort(distinct_.begin(), distinct_.end(), [](char* a, char* b) {
         return StoredText(a).view() < StoredText(b).view();
@@ -90,7 +105,6 @@ std::size_t DistinctTexts::rank_entries() {
     for (std::size_t rank = 0; rank < distinct_.size(); ++rank) {
         StoredText(distinct_[rank]).set_rank(static_cast<std::uint32_t>(rank));
     }
-    return distinct_.size();
 }
 
 }  // namespace pelm::dictsort

@@ -120,8 +120,9 @@ inline unsigned plan_digits(std::size_t count, unsigned key_bits, DigitPlace* pl
     return digit_count;
 }
 
-// Digits wide enough to split a bucket into buckets of a few records, no
-// wider than the key bits left, and within one word of the record.
+// Digits with about as many values as the bucket has records, so that most
+// buckets they make are too small to split again; no wider than the key bits
+// left, and within one word of the record.
 inline unsigned split_width(std::size_t count, unsigned top, unsigned key_bits) noexcept {
     unsigned width = 3;
     while (width < 8 && (std::size_t{8} << width) < count) ++width;
@@ -165,7 +166,7 @@ void msd_sort(std::span<Record> records, std::span<Record> buffer, unsigned key_
     };
     Vector<Bucket> pending;
     pending.push_back({0, records.size(), 0});
-    std::size_t ends[std::size_t{1} << 8];
+    std::size_t ends[std::size_t{1} << max_digit_width];
     while (!pending.empty()) {
         Bucket bucket = pending.back();
         pending.pop_back();
