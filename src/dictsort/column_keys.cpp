@@ -13,13 +13,6 @@
 namespace pelm::dictsort {
 namespace {
 
-std::size_t common_prefix_length(std::string_view a, std::string_view b) noexcept {
-    const std::size_t limit = std::min(a.size(), b.size());
-    std::size_t i = 0;
-    while (i < limit && a[i] == b[i]) ++i;
-    return i;
-}
-
 class KeyWriter {
 public:
     KeyWriter(const SortRows& rows, std::size_t column)
@@ -89,9 +82,12 @@ ColumnKeys text_keys(KeyWriter writer, DistinctTexts& distinct) {
     const SortRows& rows = writer.rows();
     const std::size_t column = writer.column();
     // The prefix that every text shares, and the range of their lengths.
+    // The bits in which the first sixteen bytes of the texts differ, and
+    // the range of their lengths. Bytes past the end of a text count as 0,
+    // which may match NUL bytes; the shortest length bounds that.
+    std::uint64_t any_ones[2] = {0, 0};
+    std::uint64_t all_ones[2] = {~std::uint64_t{0}, ~std::uint64_t{0}};
     std::optional<StoredText> first;
-    std::uint64_t first_word = 0;
-    std::size_t prefix = 0;
     std::size_t shortest = std::numeric_limits<std::size_t>::max();
     std::size_t longest = 0;
     for (std::size_t row = 0; row < rows.row_count(); ++row) {
@@ -99,24 +95,39 @@ ColumnKeys text_keys(KeyWriter writer, DistinctTexts& distinct) {
         if (value.kind() != SortValue::Kind::Str) continue;
         const StoredText text = value.text();
         const std::size_t size = text.size();
-        if (!first) {
-            first = text;
-            first_word = text.word_at(0);
-            prefix = size;
-        } else if (prefix <= 8) {
-            // Zero padding may match NUL bytes; the length bounds that.
-            const std::uint64_t differ = text.word_at(0) ^ first_word;
-            const auto same = static_cast<std::size_t>(differ == 0 ? 8 : std::countl_zero(differ) / 8);
-            prefix = std::min({prefix, same, size});
-        } else {
-            prefix = common_prefix_length(first->view().substr(0, prefix), text.view());
-        }
+        const std::uint64_t head = text.word_at(0);
+        const std::uint64_t next = size >= 8 ? text.word_at(8) : 0;
+        any_ones[0] |= head;
+        all_ones[0] &= head;
+        any_ones[1] |= next;
+        all_ones[1] &= next;
+        if (!first) first = text;
         shortest = std::min(shortest, size);
         longest = std::max(longest, size);
     }
     if (!first) {  // no text at all
         writer.fill([](const SortValue&) { return std::uint64_t{0}; });
         return writer.take(true);
+    }
+    // The prefix that every text shares.
+    std::size_t prefix = shortest;
+    if (const std::uint64_t differ = any_ones[0] ^ all_ones[0]) {
+        prefix = std::min(prefix, static_cast<std::size_t>(std::countl_zero(differ)) / 8);
+    } else if (const std::uint64_t differ_next = any_ones[1] ^ all_ones[1]) {
+        prefix = std::min(prefix, 8 + static_cast<std::size_t>(std::countl_zero(differ_next)) / 8);
+    } else if (prefix > 16) {
+        // Beyond sixteen shared bytes, text by text.
+        for (std::size_t row = 0; row < rows.row_count() && prefix > 16; ++row) {
+            const SortValue& value = rows.cell(row, column);
+            if (value.kind() != SortValue::Kind::Str) continue;
+            const StoredText text = value.text();
+            for (std::size_t same = 16; same < prefix; same += 8) {
+                if (const std::uint64_t differ = text.word_at(same) ^ first->word_at(same)) {
+                    prefix = std::min(prefix, same + static_cast<std::size_t>(std::countl_zero(differ)) / 8);
+                    break;
+                }
+            }
+        }
     }
     if (shortest == longest && longest - prefix == 8) {
         // Eight bytes of every rest and no padding: the keys hold whole texts.

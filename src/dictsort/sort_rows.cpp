@@ -41,11 +41,11 @@ SortRows::~SortRows() {
 
 void SortRows::add_row(PyObject* item, std::span<const FreshStr> column_keys) {
     for (std::size_t c = 0; c < column_keys.size(); ++c) {
-        SortValue cell =
-            extract_sort_value(item, column_keys[c], ColumnTexts(texts_, distinct_[c]));
-        summaries_[c].note(cell);
-        std::construct_at(cells_.get() + cell_count_, std::move(cell));
+        const SortValue* cell = std::construct_at(
+            cells_.get() + cell_count_,
+            extract_sort_value(item, column_keys[c], ColumnTexts(texts_, distinct_[c])));
         ++cell_count_;
+        summaries_[c].note(*cell);
     }
     ++row_count_;
 }

@@ -34,6 +34,10 @@ public:
           length_(PyUnicode_GET_LENGTH(model_.get())),
           max_char_(PyUnicode_MAX_CHAR_VALUE(model_.get())),
           bytes_(static_cast<std::size_t>(length_) * PyUnicode_KIND(model_.get())),
+          // A str made with the same length and largest character has the
+          // same layout, so its characters sit at the same offset.
+          data_offset_(static_cast<const char*>(PyUnicode_DATA(model_.get())) -
+                       reinterpret_cast<const char*>(model_.get())),
           shared_(length_ == 0 || (length_ == 1 && PyUnicode_READ_CHAR(model_.get(), 0) < 0x100)) {}
 
     // The ready-made str of the text, and its hash.
@@ -44,7 +48,8 @@ public:
     OwnedRef make() const {
         if (shared_) return OwnedRef::new_ref(model_.get());
         OwnedRef copy = made_object(PyUnicode_New(length_, max_char_));
-        copy_bytes(PyUnicode_DATA(copy.get()), PyUnicode_DATA(model_.get()), bytes_);
+        copy_bytes(reinterpret_cast<char*>(copy.get()) + data_offset_,
+                   reinterpret_cast<const char*>(model_.get()) + data_offset_, bytes_);
         // Every str layout starts with the ASCII header, which holds the hash.
         reinterpret_cast<PyASCIIObject*>(copy.get())->hash = hash_;
         return copy;
@@ -56,6 +61,7 @@ private:
     Py_ssize_t length_;
     Py_UCS4 max_char_;
     std::size_t bytes_;
+    std::ptrdiff_t data_offset_;
     // The interpreter's own object for this text, which it never copies.
     bool shared_;
 };
