@@ -69,21 +69,18 @@ OwnedRef take_row_item(OwnedRefVec& by_position, std::size_t row) {
     return std::move(by_position[row]);
 }
 
-// A new list of the items in sorted order. The references are all taken
+// A new list of the items in sorted order. The references are all held
 // before the list is made, so Python code that making it may run (a garbage
-// collection) cannot change what the result holds. No Python code runs while
-// they are taken, and the list still has the length it had when the rows
-// were built, so every row's position holds an item.
-OwnedRef new_sorted_list(PyObject* items, std::span<const std::size_t> order,
+// collection) cannot change what the result holds; each is moved straight
+// from its position to its sorted slot.
+OwnedRef new_sorted_list(OwnedRefVec& by_position, std::span<const std::size_t> order,
                          std::source_location where = std::source_location::current()) {
-    const auto count = static_cast<std::size_t>(PyList_GET_SIZE(items));
-    OwnedRefVec sorted;
-    sorted.reserve(order.size());
-    for (const std::size_t row : order) {
-        if (row >= count) fault("index out of bounds: a row handle that is not one of the rows");
-        sorted.push_back(OwnedRef::new_ref(PyList_GET_ITEM(items, row)));
+    OwnedRef list = made_object(PyList_New(static_cast<Py_ssize_t>(order.size())), where);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                        take_row_item(by_position, order[i]).release());
     }
-    return list_from_owned_refs(std::move(sorted), where);
+    return list;
 }
 
 // Writes the items in sorted order to positions 0 to n - 1. Each write hands
@@ -121,8 +118,8 @@ Result<OwnedRef> multikeysort(PyObject* items, PyObject* columns, bool inplace) 
     if (PyList_GET_SIZE(items) != count) {
         return PyErr(ErrorRecipe::fixed_text(PyExc_ValueError, list_modified_text));
     }
-    if (!inplace) return new_sorted_list(items, order);
     OwnedRefVec by_position = items_by_position(items, order.size());
+    if (!inplace) return new_sorted_list(by_position, order);
     if (Result<void> written = write_sorted(items, by_position, order); !written) {
         return written.take_error();
     }
