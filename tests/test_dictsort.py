@@ -891,6 +891,15 @@ TEXT_SHAPES = {
     "non-ascii": lambda rng: rng.choice(["é", "e", "ü", "z", "\U0001f600", "日本", "日", "éa", "ea", "\x7f"]),
     "surnames": lambda rng: rng.choice(["Williams", "Williamson", "Will", "Wilson", "Smith", "Smithers"]),
     "one text": lambda rng: "same",
+    # few distinct texts longer than the sixteen bytes kept in a table slot
+    "few long texts": lambda rng: "warehouse-section-"
+    + rng.choice(["north", "north-annex", "south", "south\0", "east-upper-floor", ""]),
+    "texts of 15 to 18 bytes": lambda rng: rng.choice(
+        ["abcdefghijklmno", "abcdefghijklmnop", "abcdefghijklmnopq", "abcdefghijklmnoq", "abcdefghijklmnopr"]
+    ),
+    # a shared prefix past sixteen bytes, rests longer than one window
+    "prefix past sixteen bytes": lambda rng: "https://example.com/items/"
+    + str(rng.randrange(10 ** rng.randrange(1, 14))),
 }
 NUMBER_SHAPES = {
     "small ints": lambda rng: rng.randrange(-3, 4),
@@ -902,6 +911,8 @@ NUMBER_SHAPES = {
     ),
     "ints and floats": lambda rng: rng.choice([1, 2, 1.0, 1.5, -0.0, 0, 2**53, float(2**53), -(2**53), False]),
     "one number": lambda rng: 7,
+    # few values whose keys still differ in most bits
+    "few distinct floats": lambda rng: rng.choice([9.99, 19.99, 0.1, 1e300, -2.5]),
 }
 VALUE_SHAPES = {**TEXT_SHAPES, **NUMBER_SHAPES}
 
@@ -952,6 +963,10 @@ def test_one_plain_column_matches_the_model(shape, n):
         ("one text", "nul bytes and empty", "ints and floats"),
         ("rests of eight bytes", "int extremes"),
         ("floats", "one number", "surnames"),
+        # keys too long for one word: two words, the last field cut
+        ("floats", "int extremes", "floats"),
+        ("few distinct floats", "prefixed ids", "small ints"),
+        ("few long texts", "prefix past sixteen bytes"),
     ],
 )
 def test_plain_columns_tie_into_the_next_one(shapes):
@@ -963,6 +978,66 @@ def test_plain_columns_tie_into_the_next_one(shapes):
         check_against_model(items, columns)
     # a column given twice, and the same column twice in opposite directions
     check_against_model(items, ["a", "-a", "b"])
+
+
+class PlainDict(dict):
+    """A dict subclass that changes nothing: its cells are fetched by the
+    generic subscript and converted the long way."""
+
+
+@pytest.mark.parametrize("n", [21, 320, 3000])
+@pytest.mark.parametrize("extra, where", [(0, None), (1, "first"), (1, "last")])
+def test_distinct_texts_at_the_limit_of_few(n, extra, where):
+    # A text column with at most max(16, n // 16) distinct texts is ranked;
+    # one more, seen first or only in the last row, keys it by its bytes.
+    # Some items are dict subclasses, whose texts reach the same column.
+    rng = random.Random(f"{n}/{extra}/{where}")
+    limit = max(16, n // 16)
+    texts = [f"label-{rng.randrange(10**6):06d}-{i}" for i in range(limit)]
+    values = [rng.choice(texts) for _ in range(n)]
+    values[: len(texts)] = texts  # each of them present
+    rng.shuffle(values)
+    if extra:
+        values[0 if where == "first" else -1] = "label-extra"
+    items = []
+    for i, value in enumerate(values):
+        item = {"a": value, "b": rng.randrange(3), "i": i}
+        items.append(PlainDict(item) if i % 7 == 0 else item)
+    for columns in (["a"], ["-a"], ["b", "a"], ["a", "-b"]):
+        check_against_model(items, columns)
+
+
+def chained_python_sorts(items, columns):
+    """The stable order of columns of Null, numbers or texts, by Python's own
+    sort: one pass per column, least significant first, Null before values."""
+    result = list(items)
+    for column in reversed(columns):
+        descending = column.startswith("-")
+        name = column[1:] if descending else column
+        result.sort(key=lambda item: (item.get(name) is not None, item.get(name)), reverse=descending)
+    return result
+
+
+@pytest.mark.parametrize(
+    "columns",
+    [["id"], ["-qty", "id"], ["surname", "-amount"], ["amount", "id", "qty"], ["-date", "surname"]],
+)
+def test_large_lists_match_python_sorts(columns):
+    # Past 65536 rows the radix sort takes wider digits and more passes at
+    # once; the model is too slow here, Python's sort gives the same order.
+    rng = random.Random(str(columns))
+    surnames = ["Smith", "Jones", "Williamson", "Brown", None, "Taylor", "O'Neil"]
+    items = [
+        {
+            "id": f"ord-{rng.randrange(10**7):07d}",
+            "qty": rng.choice([None, *range(1, 50)]),
+            "surname": rng.choice(surnames),
+            "amount": round(rng.uniform(-5000, 5000), rng.randrange(3)),
+            "date": f"2024-{rng.randint(1, 12):02d}-{rng.randint(1, 28):02d}",
+        }
+        for _ in range(70_000)
+    ]
+    assert same_objects(multikeysort(items, columns), chained_python_sorts(items, columns))
 
 
 # --- the merging sort's own order where no order is consistent -----------------
