@@ -85,8 +85,10 @@ ColumnKeys text_keys(KeyWriter writer, DistinctTexts& distinct) {
     // The bits in which the first sixteen bytes of the texts differ, and
     // the range of their lengths. Bytes past the end of a text count as 0,
     // which may match NUL bytes; the shortest length bounds that.
-    std::uint64_t any_ones[2] = {0, 0};
-    std::uint64_t all_ones[2] = {~std::uint64_t{0}, ~std::uint64_t{0}};
+    std::uint64_t head_any_ones = 0;
+    std::uint64_t head_all_ones = ~std::uint64_t{0};
+    std::uint64_t next_any_ones = 0;
+    std::uint64_t next_all_ones = ~std::uint64_t{0};
     std::optional<StoredText> first;
     std::size_t shortest = std::numeric_limits<std::size_t>::max();
     std::size_t longest = 0;
@@ -97,10 +99,10 @@ ColumnKeys text_keys(KeyWriter writer, DistinctTexts& distinct) {
         const std::size_t size = text.size();
         const std::uint64_t head = text.word_at(0);
         const std::uint64_t next = size >= 8 ? text.word_at(8) : 0;
-        any_ones[0] |= head;
-        all_ones[0] &= head;
-        any_ones[1] |= next;
-        all_ones[1] &= next;
+        head_any_ones |= head;
+        head_all_ones &= head;
+        next_any_ones |= next;
+        next_all_ones &= next;
         if (!first) first = text;
         shortest = std::min(shortest, size);
         longest = std::max(longest, size);
@@ -111,9 +113,9 @@ ColumnKeys text_keys(KeyWriter writer, DistinctTexts& distinct) {
     }
     // The prefix that every text shares.
     std::size_t prefix = shortest;
-    if (const std::uint64_t differ = any_ones[0] ^ all_ones[0]) {
+    if (const std::uint64_t differ = head_any_ones ^ head_all_ones) {
         prefix = std::min(prefix, static_cast<std::size_t>(std::countl_zero(differ)) / 8);
-    } else if (const std::uint64_t differ_next = any_ones[1] ^ all_ones[1]) {
+    } else if (const std::uint64_t differ_next = next_any_ones ^ next_all_ones) {
         prefix = std::min(prefix, 8 + static_cast<std::size_t>(std::countl_zero(differ_next)) / 8);
     } else if (prefix > 16) {
         // Beyond sixteen shared bytes, text by text.

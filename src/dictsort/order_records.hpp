@@ -125,7 +125,7 @@ inline unsigned plan_digits(std::size_t count, unsigned key_bits, DigitPlace* pl
 // left, and within one word of the record.
 inline unsigned split_width(std::size_t count, unsigned top, unsigned key_bits) noexcept {
     unsigned width = 3;
-    while (width < 8 && (std::size_t{8} << width) < count) ++width;
+    while (width < max_digit_width && (std::size_t{2} << width) < count) ++width;
     width = std::min(width, key_bits - top);
     if (top < 64 && top + width > 64) width = 64 - top;
     return width;
@@ -191,16 +191,17 @@ void msd_sort(std::span<Record> records, std::span<Record> buffer, unsigned key_
             for (std::size_t d = 0; d < digits; ++d) sum += std::exchange(ends[d], sum);
             for (std::size_t i = 0; i < bucket.count; ++i) to[ends[place.of(from[i])]++] = from[i];
             std::memcpy(from, to, bucket.count * sizeof(Record));
-            // ends[d] is now the end of digit d's bucket.
-            std::size_t start = 0;
-            for (std::size_t d = 0; d < digits; ++d) {
-                const std::size_t size = ends[d] - start;
+            // The buckets are the runs of records with equal digits.
+            for (std::size_t start = 0; start < bucket.count;) {
+                const std::size_t digit = place.of(from[start]);
+                const std::size_t end = ends[digit];
+                const std::size_t size = end - start;
                 if (size > record_insertion_limit) {
                     pending.push_back({bucket.start + start, size, bucket.top + width});
                 } else if (size > 1) {
                     insertion_sort_records(from + start, size);
                 }
-                start = ends[d];
+                start = end;
             }
             break;
         }
