@@ -82,55 +82,27 @@ ColumnKeys text_keys(KeyWriter writer, DistinctTexts& distinct) {
     const SortRows& rows = writer.rows();
     const std::size_t column = writer.column();
     // The prefix that every text shares, and the range of their lengths.
-    // The bits in which the first sixteen bytes of the texts differ, and
-    // the range of their lengths. Bytes past the end of a text count as 0,
-    // which may match NUL bytes; the shortest length bounds that.
-    std::uint64_t head_any_ones = 0;
-    std::uint64_t head_all_ones = ~std::uint64_t{0};
-    std::uint64_t next_any_ones = 0;
-    std::uint64_t next_all_ones = ~std::uint64_t{0};
-    std::optional<StoredText> first;
-    std::size_t shortest = std::numeric_limits<std::size_t>::max();
-    std::size_t longest = 0;
-    for (std::size_t row = 0; row < rows.row_count(); ++row) {
-        const SortValue& value = rows.cell(row, column);
-        if (value.kind() != SortValue::Kind::Str) continue;
-        const StoredText text = value.text();
-        const std::size_t size = text.size();
-        const std::uint64_t head = text.word_at(0);
-        const std::uint64_t next = size >= 8 ? text.word_at(8) : 0;
-        head_any_ones |= head;
-        head_all_ones &= head;
-        next_any_ones |= next;
-        next_all_ones &= next;
-        if (!first) first = text;
-        shortest = std::min(shortest, size);
-        longest = std::max(longest, size);
-    }
+    const TextShape& shape = distinct.shape();
+    const std::optional<StoredText> first = shape.first();
     if (!first) {  // no text at all
         writer.fill([](const SortValue&) { return std::uint64_t{0}; });
         return writer.take(true);
     }
-    // The prefix that every text shares.
-    std::size_t prefix = shortest;
-    if (const std::uint64_t differ = head_any_ones ^ head_all_ones) {
-        prefix = std::min(prefix, static_cast<std::size_t>(std::countl_zero(differ)) / 8);
-    } else if (const std::uint64_t differ_next = next_any_ones ^ next_all_ones) {
-        prefix = std::min(prefix, 8 + static_cast<std::size_t>(std::countl_zero(differ_next)) / 8);
-    } else if (prefix > 16) {
-        // Beyond sixteen shared bytes, text by text.
-        for (std::size_t row = 0; row < rows.row_count() && prefix > 16; ++row) {
-            const SortValue& value = rows.cell(row, column);
-            if (value.kind() != SortValue::Kind::Str) continue;
-            const StoredText text = value.text();
-            for (std::size_t same = 16; same < prefix; same += 8) {
-                if (const std::uint64_t differ = text.word_at(same) ^ first->word_at(same)) {
-                    prefix = std::min(prefix, same + static_cast<std::size_t>(std::countl_zero(differ)) / 8);
-                    break;
-                }
+    std::size_t prefix = shape.prefix_within_sixteen();
+    // Beyond sixteen shared bytes, text by text.
+    for (std::size_t row = 0; row < rows.row_count() && prefix > 16; ++row) {
+        const SortValue& value = rows.cell(row, column);
+        if (value.kind() != SortValue::Kind::Str) continue;
+        const StoredText text = value.text();
+        for (std::size_t same = 16; same < prefix; same += 8) {
+            if (const std::uint64_t differ = text.word_at(same) ^ first->word_at(same)) {
+                prefix = std::min(prefix, same + static_cast<std::size_t>(std::countl_zero(differ)) / 8);
+                break;
             }
         }
     }
+    const std::size_t shortest = shape.shortest();
+    const std::size_t longest = shape.longest();
     if (shortest == longest && longest - prefix == 8) {
         // Eight bytes of every rest and no padding: the keys hold whole texts.
         writer.fill([prefix](const SortValue& value) { return value.text().word_at(prefix); });

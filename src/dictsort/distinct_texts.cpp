@@ -42,6 +42,7 @@ DistinctTexts::DistinctTexts(DistinctTexts&& other) noexcept
       mask_(other.mask_),
       shift_(other.shift_),
       distinct_(std::move(other.distinct_)),
+      shape_(other.shape_),
       max_distinct_(other.max_distinct_),
       probe_budget_(other.probe_budget_),
       gave_up_(other.gave_up_) {
@@ -56,7 +57,7 @@ StoredText DistinctTexts::give_up(std::string_view text, TextArena& arena) {
     mask_ = 0;
     Vector<Slot>().swap(storage_);
     Vector<char*>().swap(distinct_);
-    return arena.store(text);
+    return store_new(text, arena);
 }
 
 void DistinctTexts::grow() {
@@ -82,7 +83,7 @@ StoredText DistinctTexts::store_slowly(std::string_view text, TextArena& arena) 
         Slot& slot = slots_[at];
         if (slot.entry == nullptr) {
             if (distinct_.size() == max_distinct_) break;
-            const StoredText stored = arena.store(text);
+            const StoredText stored = store_new(text, arena);
             slot = {key, stored.entry()};
             distinct_.push_back(stored.entry());
             return stored;

@@ -24,6 +24,7 @@
 #include <string_view>
 
 #include "dictsort/text_arena.hpp"
+#include "dictsort/text_shape.hpp"
 #include "frame/alloc.hpp"
 
 namespace pelm::dictsort {
@@ -39,7 +40,7 @@ public:
     // The entry of `text`: the one stored earlier for an equal text, or a new
     // one in `arena`.
     StoredText store(std::string_view text, TextArena& arena) {
-        if (gave_up_) return arena.store(text);
+        if (gave_up_) return store_new(text, arena);
         if (text.size() <= short_text) {
             const ShortText key = ShortText::of(text);
             std::size_t at = (key.hash() >> shift_) & mask_;
@@ -60,6 +61,9 @@ public:
     // Writes the rank of each distinct text into its entry; the table must be
     // complete.
     void rank_entries();
+
+    // What the column's stored texts have in common.
+    const TextShape& shape() const noexcept { return shape_; }
 
 private:
     static constexpr std::size_t short_text = 16;
@@ -106,6 +110,11 @@ private:
         char* entry;  // null for an empty slot
     };
 
+    StoredText store_new(std::string_view text, TextArena& arena) {
+        const StoredText stored = arena.store(text);
+        shape_.add(stored);
+        return stored;
+    }
     StoredText store_slowly(std::string_view text, TextArena& arena);
     StoredText give_up(std::string_view text, TextArena& arena);
     void grow();
@@ -118,6 +127,7 @@ private:
     // The table index is the top bits of a hash.
     unsigned shift_ = 32;
     Vector<char*> distinct_;
+    TextShape shape_;
     std::size_t max_distinct_;
     // Probes beyond the first, for the whole column: hashes of distinct texts
     // in a table at most half full need about one per lookup.
