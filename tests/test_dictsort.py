@@ -870,9 +870,9 @@ def test_mixed_kinds_and_nan_return_every_item_once(seed, inplace):
 # stable order; the model's answer is that order. Each shape stresses a way in
 # which such a column is keyed: few distinct texts (ranks) or many (their
 # bytes after a shared prefix, in rests of up to seven bytes or of exactly
-# eight, or longer rests whose ties the full row comparison decides), NUL bytes and empty
-# texts (zero padding), non-ASCII, one value only, the integer and double
-# extremes.
+# eight, or longer rests whose ties the full row comparison decides), NUL
+# bytes and empty texts (zero padding), non-ASCII, one value only, the integer
+# and double extremes.
 
 LABELS = ["north-east", "north-west", "south-east", "south-west"]
 TEXT_SHAPES = {
