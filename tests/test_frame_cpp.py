@@ -54,7 +54,8 @@ REPORT_NOTE = "note: run with `PELM_BACKTRACE=1` environment variable to display
      # A one-time value asked for again, on the same thread, by Python code
      # that its own build runs.
      "once_cell_nested_builds", "reentered_panic_type", "reentered_interned_name",
-     "reentered_sequence_type"],
+     "reentered_sequence_type",
+     "bit_compaction_gathers_the_kept_bits"],
 )
 def test_scenario_passes(frame_test, scenario):
     result = run_scenario(frame_test, scenario)

@@ -32,11 +32,13 @@ bool detect_fast_bit_extract() noexcept {
 #endif
 }
 
+// Asked once, when the module's code is loaded: a function-local static
+// would take a guard lock at its first use, which a fork() at that moment
+// would leave held in the child.
+const bool FAST_BIT_EXTRACT = detect_fast_bit_extract();
+
 }  // namespace
 
-bool fast_bit_extract() noexcept {
-    static const bool fast = detect_fast_bit_extract();
-    return fast;
-}
+bool fast_bit_extract() noexcept { return FAST_BIT_EXTRACT; }
 
 }  // namespace pelm::dictsort

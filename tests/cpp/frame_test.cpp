@@ -1,7 +1,9 @@
 // Checks of the call frame that Python code cannot reach: the fault report,
 // PanicException for caught and resumed faults, deferred releases, dropped
 // error recipes, the refusal of a negative ATTACH_COUNT, one-time cells and
-// the module's execution step run twice on one module object.
+// the module's execution step run twice on one module object; and the
+// sort's two ways of gathering the bits of an order key, of which a given
+// processor runs only one.
 //
 // Usage: frame_test SCENARIO. Each scenario prints "ok" and exits 0 when its
 // checks hold; the Python test suite runs each one and also reads stderr.
@@ -14,8 +16,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 
 #include <condition_variable>
 #include <cstdio>
@@ -23,10 +27,13 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <random>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "dictsort/bit_compaction.hpp"
+#include "dictsort/bit_extract.hpp"
 #include "dictsort/sequence_abc.hpp"
 #include "frame/args.hpp"
 #include "frame/call.hpp"
@@ -542,6 +549,46 @@ void fractions_poisoned_by_a_failed_build() {
     Py_DECREF(sanitize);
 }
 
+// The bits of a key under a mask, gathered one at a time into the lowest
+// bits: what both ways of compacting keys must give.
+std::uint64_t gather_one_by_one(std::uint64_t key, std::uint64_t mask) {
+    std::uint64_t gathered = 0;
+    unsigned to = 0;
+    for (unsigned bit = 0; bit < 64; ++bit) {
+        if ((mask >> bit & 1) == 0) continue;
+        gathered |= (key >> bit & 1) << to++;
+    }
+    return gathered;
+}
+
+// The compaction by shifted runs is what processors without a fast bit
+// gathering instruction run; the instruction, what the others run. Both must
+// keep every varying bit and gather exactly the kept ones.
+void bit_compaction_gathers_the_kept_bits() {
+    std::mt19937_64 random(20261210);
+    const bool gathering = pelm::dictsort::bit_extract_compiled &&
+                           pelm::dictsort::fast_bit_extract();
+    std::uint64_t masks[] = {0, 1, ~std::uint64_t{0}, 0x8000000000000001, 0x5555555555555555,
+                             0x00ff00ff00ff00f0, 0x0f0f0f0f0f0f0f0f};
+    for (int round = 0; round < 2000; ++round) {
+        std::uint64_t varying = round < 7 ? masks[round] : random() & random();
+        if (round % 3 == 0) varying &= random();  // sparser masks: more, shorter runs
+        const pelm::dictsort::BitCompaction compaction(varying);
+        check((compaction.kept() & varying) == varying, "every varying bit is kept");
+        check(compaction.width() == static_cast<unsigned>(std::popcount(compaction.kept())),
+              "the width counts the kept bits");
+        for (int k = 0; k < 16; ++k) {
+            const std::uint64_t key = random();
+            const std::uint64_t expected = gather_one_by_one(key, compaction.kept());
+            check(compaction.apply(key) == expected, "shifted runs gather the kept bits");
+            if (gathering) {
+                check(pelm::dictsort::extract_bits(key, compaction.kept()) == expected,
+                      "the instruction gathers the kept bits");
+            }
+        }
+    }
+}
+
 const std::map<std::string, void (*)()> scenarios = {
     {"fractions_built_on_first_use", fractions_built_on_first_use},
     {"fractions_poisoned_by_a_failed_build", fractions_poisoned_by_a_failed_build},
@@ -557,6 +604,7 @@ const std::map<std::string, void (*)()> scenarios = {
     {"reentered_panic_type", reentered_panic_type},
     {"reentered_interned_name", reentered_interned_name},
     {"reentered_sequence_type", reentered_sequence_type},
+    {"bit_compaction_gathers_the_kept_bits", bit_compaction_gathers_the_kept_bits},
 };
 
 }  // namespace
